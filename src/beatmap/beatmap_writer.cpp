@@ -1,0 +1,94 @@
+#include "beatmap/beatmap_writer.h"
+
+#include "common/console.h"
+
+namespace onpu {
+namespace {
+
+// The time signature in force at tick: the last one whose tick is at most
+// tick. Segments come in tick order, so the search goes on from where the
+// previous segment's ended.
+int32_t governing_numerator(const std::vector<TimeSignature>& signatures, uint64_t tick, size_t* candidate) {
+  while (*candidate + 1 < signatures.size() && signatures[*candidate + 1].tick <= tick) ++*candidate;
+  return signatures[*candidate].numerator;
+}
+
+}  // namespace
+
+void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
+                          const TempoMap& tempo_map) {
+  out.append("\xEF\xBB\xBF");
+  out.append(
+      "osu file format v14\n\n"
+      "[General]\n"
+      "AudioFilename: ");
+  out.append(base_name);
+  out.append(
+      ".mp3\n"
+      "AudioLeadIn: 0\n"
+      "PreviewTime: -1\n"
+      "Countdown: 0\n"
+      "SampleSet: Normal\n"
+      "StackLeniency: 0\n"
+      "Mode: 0\n"
+      "LetterboxInBreaks: 0\n"
+      "WidescreenStoryboard: 0\n\n"
+      "[Editor]\n"
+      "DistanceSpacing: 1\n"
+      "BeatDivisor: 4\n"
+      "GridSize: 32\n"
+      "TimelineZoom: 1\n\n"
+      "[Metadata]\n"
+      "Title:");
+  out.append(base_name);
+  out.append("\nTitleUnicode:");
+  out.append(base_name);
+  out.append(
+      "\nArtist:Unknown\n"
+      "ArtistUnicode:Unknown\n"
+      "Creator:MIDI Converter\n"
+      "Version:");
+  out.append(version_name);
+  out.append(
+      "\nSource:MIDI\n"
+      "Tags:midi converted\n"
+      "BeatmapID:0\n"
+      "BeatmapSetID:-1\n\n"
+      "[Difficulty]\n"
+      "HPDrainRate:5\n"
+      "CircleSize:16\n"
+      "OverallDifficulty:5\n"
+      "ApproachRate:5\n"
+      "SliderMultiplier:1.4\n"
+      "SliderTickRate:1\n\n"
+      "[Events]\n"
+      "//Background and Video events\n"
+      "//Break Periods\n"
+      "//Storyboard Layer 0 (Background)\n"
+      "//Storyboard Layer 1 (Fail)\n"
+      "//Storyboard Layer 2 (Pass)\n"
+      "//Storyboard Layer 3 (Foreground)\n"
+      "//Storyboard Layer 4 (Overlay)\n"
+      "//Storyboard Sound Samples\n\n"
+      "[TimingPoints]\n");
+  const std::vector<TimeSignature>& signatures = tempo_map.time_signatures();
+  size_t candidate = 0;
+  for (const TempoSegment& segment : tempo_map.segments()) {
+    out.append(format("%d,%.6f,%d,1,0,100,1,0\n", seconds_to_ms(segment.start_seconds), 60000.0 / segment.bpm,
+                      governing_numerator(signatures, segment.tick, &candidate)));
+  }
+  out.append(
+      "\n"
+      "[Colours]\n"
+      "Combo1 : 255,192,0\n"
+      "Combo2 : 0,202,0\n"
+      "Combo3 : 18,124,255\n"
+      "Combo4 : 242,24,57\n"
+      "Combo5 : 128,0,128\n"
+      "Combo6 : 0,255,255\n"
+      "Combo7 : 255,128,0\n"
+      "Combo8 : 255,105,180\n\n"
+      "[HitObjects]\n");
+}
+
+}  // namespace onpu

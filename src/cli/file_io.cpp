@@ -1,0 +1,181 @@
+#include "cli/file_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace onpu {
+
+#ifdef _WIN32
+namespace {
+
+std::wstring to_wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (units <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+  return wide;
+}
+
+std::string to_utf8(const wchar_t* wide, size_t length) {
+  if (length == 0) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::string();
+  std::string text(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text.data(), bytes, nullptr, nullptr);
+  return text;
+}
+
+bool is_directory(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+std::FILE* open_utf8_file(const std::string& path, const char* mode) {
+  std::wstring wide_path = to_wide(path);
+  if (wide_path.empty()) return nullptr;
+  std::wstring wide_mode = to_wide(mode);
+  return _wfopen(wide_path.c_str(), wide_mode.c_str());
+}
+
+bool current_directory(std::string* directory) {
+  DWORD units = GetCurrentDirectoryW(0, nullptr);
+  if (units == 0) return false;
+  std::vector<wchar_t> buffer(units + 1);
+  DWORD written = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (written == 0 || written >= buffer.size()) return false;
+  *directory = to_utf8(buffer.data(), written);
+  return true;
+}
+
+bool remove_utf8_file(const std::string& path) { return _wremove(to_wide(path).c_str()) == 0; }
+
+bool AtomicOutputFile::open(const std::string& target_path) {
+  abandon();
+  if (is_directory(target_path)) return false;
+  target_path_ = target_path;
+  unsigned seed = GetCurrentProcessId() ^ GetTickCount();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 1103515245u + 12345u;
+    std::string candidate = target_path + ".tmp" + std::to_string(seed % 1000000u);
+    std::FILE* file = _wfopen(to_wide(candidate).c_str(), L"wbx");
+    if (file) {
+      temp_path_ = candidate;
+      stream_ = file;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+AtomicOutputFile::CommitResult AtomicOutputFile::commit() {
+  if (!stream_) return CommitResult::kWriteFailed;
+  bool written = std::fflush(stream_) == 0 && !std::ferror(stream_) && _commit(_fileno(stream_)) == 0;
+  written = (std::fclose(stream_) == 0) && written;
+  stream_ = nullptr;
+  if (!written) {
+    abandon();
+    return CommitResult::kWriteFailed;
+  }
+  if (!MoveFileExW(to_wide(temp_path_).c_str(), to_wide(target_path_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    abandon();
+    return CommitResult::kRenameFailed;
+  }
+  temp_path_.clear();
+  return CommitResult::kOk;
+}
+
+#else
+
+namespace {
+
+bool is_directory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+std::FILE* open_utf8_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool current_directory(std::string* directory) {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 24)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+  *directory = buffer.data();
+  return true;
+}
+
+bool remove_utf8_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+bool AtomicOutputFile::open(const std::string& target_path) {
+  abandon();
+  if (is_directory(target_path)) return false;
+  target_path_ = target_path;
+  std::string pattern = target_path + ".tmpXXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int descriptor = mkstemp(name.data());
+  if (descriptor < 0) return false;
+  // mkstemp makes the file private to its owner; give it the permissions an
+  // ordinary new file would get.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(descriptor, 0666 & ~mask);
+  temp_path_ = name.data();
+  stream_ = fdopen(descriptor, "wb");
+  if (!stream_) {
+    close(descriptor);
+    unlink(temp_path_.c_str());
+    temp_path_.clear();
+    return false;
+  }
+  return true;
+}
+
+AtomicOutputFile::CommitResult AtomicOutputFile::commit() {
+  if (!stream_) return CommitResult::kWriteFailed;
+  bool written = std::fflush(stream_) == 0 && !std::ferror(stream_) && fsync(fileno(stream_)) == 0;
+  written = (std::fclose(stream_) == 0) && written;
+  stream_ = nullptr;
+  if (!written) {
+    abandon();
+    return CommitResult::kWriteFailed;
+  }
+  if (std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
+    abandon();
+    return CommitResult::kRenameFailed;
+  }
+  temp_path_.clear();
+  return CommitResult::kOk;
+}
+
+#endif
+
+void AtomicOutputFile::abandon() {
+  if (stream_) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  if (!temp_path_.empty()) {
+    remove_utf8_file(temp_path_);
+    temp_path_.clear();
+  }
+}
+
+}  // namespace onpu

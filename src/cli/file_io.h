@@ -1,0 +1,60 @@
+// Files by UTF-8 path, the current directory, and output files that appear
+// only once they are complete.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace onpu {
+
+// The separator this platform joins the current directory and a file name with.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// Opens a file whose path is UTF-8 ("rb" or "wb"); null on failure. On
+// Windows the path goes through UTF-16, so no code page and no length limit
+// stands in the way.
+std::FILE* open_utf8_file(const std::string& path, const char* mode);
+
+// The current working directory as UTF-8, whatever its length; false when it
+// cannot be read.
+bool current_directory(std::string* directory);
+
+// An output file written under a temporary name in the target's directory
+// and renamed onto the target by commit(). Until then an existing target is
+// untouched; a file that is destroyed or abandoned without commit leaves
+// nothing behind.
+class AtomicOutputFile {
+ public:
+  AtomicOutputFile() = default;
+  ~AtomicOutputFile() { abandon(); }
+  AtomicOutputFile(const AtomicOutputFile&) = delete;
+  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+
+  // Creates the temporary file. False when the target is a directory or the
+  // temporary file cannot be created there.
+  bool open(const std::string& target_path);
+  std::FILE* stream() const { return stream_; }
+
+  enum class CommitResult { kOk, kWriteFailed, kRenameFailed };
+  // Flushes, syncs to disk and closes the temporary file, then renames it onto
+  // the target. On any failure the temporary file is removed.
+  CommitResult commit();
+  // Closes and removes the temporary file, if any.
+  void abandon();
+
+  const std::string& temp_path() const { return temp_path_; }
+
+ private:
+  std::string target_path_;
+  std::string temp_path_;
+  std::FILE* stream_ = nullptr;
+};
+
+// Removes a file by UTF-8 path; false if it could not be removed.
+bool remove_utf8_file(const std::string& path);
+
+}  // namespace onpu

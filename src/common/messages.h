@@ -1,0 +1,59 @@
+// Every text the user sees on the console, in one place. printf formats;
+// %s arguments are UTF-8.
+#pragma once
+
+namespace onpu::msg {
+
+// Command line.
+inline constexpr const char kCommandLineFailed[] = "コマンドライン引数の処理に失敗しました\n";
+inline constexpr const char kInvalidMode[] = "エラー: 無効なモード '%s'\n";
+inline constexpr const char kUsage[] =
+    "使用方法: %s <midi_filename> [mode]\n"
+    "  mode:\n"
+    "    circle           - ヒットサークルモード（デフォルト：音程ベースの固定配置）\n"
+    "    slider-vertical  - 縦流しモード（小節内で上から下に流れる配置）\n"
+    "    slider-horizontal- 横流しモード（小節内で左から右に流れる配置）\n"
+    "    slider           - slider-verticalの省略形\n"
+    "    both             - 全モードで出力（3つのファイル生成：circle + slider-vertical + slider-horizontal）\n";
+inline constexpr const char kModeVertical[] = "モード: 縦流しモード\n";
+inline constexpr const char kModeHorizontal[] = "モード: 横流しモード\n";
+inline constexpr const char kModeCircle[] = "モード: ヒットサークルモード\n";
+inline constexpr const char kModeBoth[] =
+    "モード: 全モード（3つのファイル生成：circle + slider-vertical + slider-horizontal）\n";
+inline constexpr const char kModeDefault[] = "モード: ヒットサークルモード（デフォルト）\n";
+inline constexpr const char kOutputFile[] = "出力ファイル: %s\n";
+inline constexpr const char kOutputFileNumbered[] = "出力ファイル%d: %s\n";
+
+// Conversion run.
+inline constexpr const char kCannotOpenMidi[] = "エラー: MIDIファイルを開けません: %s\n";
+inline constexpr const char kAnalysing[] = "MIDIファイルを解析中: %s\n";
+inline constexpr const char kInvalidMidi[] = "エラー: 無効なMIDIファイルです\n";
+inline constexpr const char kHeaderLine[] = "MIDIフォーマット: %d, トラック数: %d\n";
+inline constexpr const char kCannotCreateOsu[] = "エラー: osuファイルを作成できません: %s\n";
+inline constexpr const char kCannotWriteOsu[] = "エラー: osuファイルの書き込みに失敗しました: %s\n";
+inline constexpr const char kExtractingNotes[] = "ノート情報を抽出してファイルに書き込み中...\n";
+inline constexpr const char kSummary[] = "変換完了: 合計 %d ノート, %d テンポ変更\n";
+inline constexpr const char kCreated[] = "osu譜面ファイルを作成しました: %s\n";
+
+// Track scanning.
+inline constexpr const char kInvalidTrackHeader[] = "エラー: トラック %d に無効なヘッダーがあります\n";
+inline constexpr const char kReadFailed[] = "エラー: ファイルの読み込みに失敗しました\n";
+inline constexpr const char kMetaReadFailed[] = "エラー: メタイベントの読み込みに失敗しました\n";
+inline constexpr const char kNoteOnReadFailed[] = "エラー: ノートオンイベントの読み込みに失敗しました\n";
+
+// Tempo map.
+inline constexpr const char kCollectingTempo[] = "テンポ情報を収集中... (初期値: 120 BPM)\n";
+inline constexpr const char kTempoFound[] = "テンポ変更を検出: tick=%llu, tempo=%u (0x%X), BPM=%.2f\n";
+inline constexpr const char kTempoFormula[] = "  計算: 60000000 / %u = %.6f BPM\n";
+inline constexpr const char kTempoZeroIgnored[] = "警告: テンポ値 0 を無視しました: tick=%llu\n";
+inline constexpr const char kTimeSignatureFound[] = "拍子記号を検出: tick=%llu, %d/%d拍子\n";
+
+// Measure grid and placement.
+inline constexpr const char kMeasureHeading[] = "小節情報:\n";
+inline constexpr const char kMeasureLine[] = "  小節%d: %dms-%dms, BPM=%.2f\n";
+inline constexpr const char kDebugInMeasure[] =
+    "sliderモード(小節内): note=%d, time=%d, measure=%d-%d, base_y=%d, final_y=%d\n";
+inline constexpr const char kDebugGlobal[] = "sliderモード(グローバル): time=%d, max_time=%d, progress=%.3f, final_y=%d\n";
+inline constexpr const char kProgress[] = "変換済ノート数: %d\n";
+
+}  // namespace onpu::msg

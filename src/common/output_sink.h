@@ -1,0 +1,98 @@
+// Where the beatmap text goes. The writer formats into a buffer of its own
+// and hands the sink large blocks; a sink remembers whether any write failed,
+// so a full disk is found and reported instead of leaving a short file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace onpu {
+
+class OutputSink {
+ public:
+  virtual ~OutputSink() = default;
+  // Writes all n bytes or records a failure.
+  virtual void write(const char* data, size_t n) = 0;
+  // False once any write failed.
+  virtual bool ok() const = 0;
+};
+
+// Collects the text in memory (tests).
+class StringSink : public OutputSink {
+ public:
+  void write(const char* data, size_t n) override { text.append(data, n); }
+  bool ok() const override { return true; }
+  std::string text;
+};
+
+// Counts the bytes and drops them (fuzzing).
+class NullSink : public OutputSink {
+ public:
+  void write(const char*, size_t n) override { bytes += n; }
+  bool ok() const override { return true; }
+  uint64_t bytes = 0;
+};
+
+// Writes to an open stream that it does not own.
+class FileSink : public OutputSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  void write(const char* data, size_t n) override;
+  bool ok() const override { return ok_; }
+
+ private:
+  std::FILE* file_;
+  bool ok_ = true;
+};
+
+// A buffer in front of a sink. Text is appended with the append_* calls and
+// reaches the sink in blocks; flush() hands over what is left.
+class TextBuffer {
+ public:
+  explicit TextBuffer(OutputSink& sink);
+  ~TextBuffer();
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  void append(std::string_view text) {
+    if (text.size() > kCapacity - used_) {
+      flush();
+      if (text.size() > kCapacity) {
+        sink_.write(text.data(), text.size());
+        return;
+      }
+    }
+    for (size_t i = 0; i < text.size(); ++i) data_[used_ + i] = text[i];
+    used_ += text.size();
+  }
+  void append_char(char c) {
+    if (used_ == kCapacity) flush();
+    data_[used_++] = c;
+  }
+  // Plain decimal, a minus sign when negative, no leading zeros.
+  void append_int(int64_t value);
+  // Makes room for at least n bytes and returns where they go; commit(n)
+  // then accepts them. n must be at most kReserveMax.
+  char* reserve(size_t n) {
+    if (kCapacity - used_ < n) flush();
+    return data_ + used_;
+  }
+  void commit(size_t n) { used_ += n; }
+  void flush();
+
+  static constexpr size_t kReserveMax = 4096;
+
+ private:
+  static constexpr size_t kCapacity = 1 << 18;
+  OutputSink& sink_;
+  char* data_;
+  size_t used_ = 0;
+};
+
+// Writes the decimal form of value at out and returns the end of it.
+char* write_decimal(char* out, int64_t value);
+
+}  // namespace onpu

@@ -1,0 +1,112 @@
+// Track chunks and the events inside them.
+//
+// Chunks are framed by their length fields: a track's events are read only
+// inside its chunk, and the next chunk starts where the length says. Chunks
+// with another tag than "MTrk" are passed over, as MIDI readers should.
+//
+// Where a chunk runs past the end of the file (a cut-off download), the end
+// of the file decides: running out of bytes inside a delta time or inside an
+// event's data means the file is damaged beyond that point, and the caller
+// stops the conversion. Where a chunk ends inside an event but the file goes
+// on, only that track ends there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/byte_source.h"
+
+namespace onpu {
+
+struct TrackChunk {
+  uint64_t data_offset = 0;  // first byte of the events
+  uint64_t data_end = 0;     // end of the events: the chunk's end, or the file's if that comes first
+  bool cut_by_file_end = false;
+  uint64_t next_offset = 0;  // where the next chunk header starts
+};
+
+enum class ChunkSearch {
+  kFound,
+  kEndOfFile,   // no complete chunk header before the end of the file
+  kInvalidTag,  // the four tag bytes are not printable ASCII: the file is damaged here
+};
+
+// Finds the next "MTrk" chunk whose header starts at or after offset,
+// passing over chunks with other printable tags.
+ChunkSearch find_track_chunk(const ByteSource& source, uint64_t offset, TrackChunk* chunk);
+
+enum class EventKind : uint8_t {
+  kNoteOn,   // 0x90-0x9F: data1 is the key, data2 the velocity
+  kChannel,  // other channel messages, passed over
+  kMeta,     // 0xFF: meta_type, meta_length and up to four data bytes
+  kOther,    // system exclusive, other system messages, data without a status
+};
+
+struct TrackEvent {
+  uint64_t tick = 0;  // sum of the track's delta times so far; never wraps
+  EventKind kind = EventKind::kOther;
+  uint8_t status = 0;  // the status in effect; 0 before any channel status
+  uint8_t data1 = 0;
+  uint8_t data2 = 0;
+  uint8_t meta_type = 0;
+  uint64_t meta_length = 0;
+  uint8_t meta_data[4] = {0, 0, 0, 0};  // filled when meta_length is at most 4
+};
+
+enum class ReadStatus {
+  kEvent,       // *event holds the next event
+  kEndOfTrack,  // the End of Track event (its tick counts) ended the track
+  kTrackEnded,  // the chunk's bytes ran out; the track ends quietly
+  kMetaCut,     // a meta event's type or length is missing; the track ends
+  kNoteOnCut,   // a Note On's key or velocity is missing; the track ends
+  kFileEnded,   // the file ended inside a delta time or an event: damaged file
+};
+
+// Reads one track's events in order through a buffer of its own.
+class TrackReader {
+ public:
+  TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size);
+  TrackReader(const TrackReader&) = delete;
+  TrackReader& operator=(const TrackReader&) = delete;
+
+  // Reads the next event. After any status other than kEvent the track is
+  // over and further calls return kTrackEnded.
+  ReadStatus next(TrackEvent* event);
+
+  // The tick of the last event whose status was known, End of Track and cut
+  // events included; has_status_tick() is false until there was one.
+  uint64_t last_status_tick() const { return last_status_tick_; }
+  bool has_status_tick() const { return has_status_tick_; }
+
+ private:
+  bool read_byte(uint8_t* byte) {
+    if (cursor_ < limit_) {
+      *byte = *cursor_++;
+      return true;
+    }
+    return refill_and_read(byte);
+  }
+  bool refill_and_read(uint8_t* byte);
+  bool skip(uint64_t count);
+  // Variable-length quantity for a length; saturates instead of wrapping.
+  bool read_length(uint64_t* value);
+  ReadStatus finish(ReadStatus status);
+  // What running out of bytes inside an event's data means for this chunk.
+  ReadStatus cut(ReadStatus inside_chunk) { return finish(chunk_.cut_by_file_end ? ReadStatus::kFileEnded : inside_chunk); }
+  uint64_t position() const { return buffer_offset_ + static_cast<uint64_t>(cursor_ - buffer_.get()); }
+
+  const ByteSource& source_;
+  TrackChunk chunk_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t buffer_size_;
+  uint64_t buffer_offset_;
+  const uint8_t* cursor_;
+  const uint8_t* limit_;
+  uint64_t tick_ = 0;
+  uint8_t running_status_ = 0;
+  bool done_ = false;
+  uint64_t last_status_tick_ = 0;
+  bool has_status_tick_ = false;
+};
+
+}  // namespace onpu

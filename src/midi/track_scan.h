@@ -1,0 +1,59 @@
+// The first walk over the track chunks: finds the tracks, collects the tempo
+// map and time signatures (printing each change), and gathers what the note
+// pass needs to know beforehand: the song length and the first notes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/byte_source.h"
+#include "common/console.h"
+#include "midi/midi_header.h"
+#include "midi/tempo_map.h"
+#include "midi/track_reader.h"
+
+namespace onpu {
+
+// A Note On loud enough to become a hit object, as the scan met it.
+struct ScannedNote {
+  uint64_t tick = 0;
+  int channel = 0;
+  uint8_t key = 0;
+  uint8_t velocity = 0;
+};
+
+// The lowest velocity that makes a hit object.
+constexpr uint8_t kMinimumVelocity = 31;
+
+struct TrackScan {
+  std::vector<TrackChunk> tracks;  // the "MTrk" chunks, in file order
+  // The latest event time of any track in whole milliseconds (0 with no
+  // events), valid once the tempo map is finished: see compute_max_time.
+  std::vector<uint64_t> last_ticks;  // per track; only tracks with an event
+  // The first notes in track order (at most five): the slider modes describe
+  // them on the console.
+  std::vector<ScannedNote> first_notes;
+  // The read failures the note pass reports, one per track at most, in track
+  // order: kMetaCut or kNoteOnCut.
+  std::vector<ReadStatus> note_pass_failures;
+};
+
+enum class ScanOutcome { kOk, kInvalidTrackHeader, kReadFailed };
+
+struct ScanResult {
+  ScanOutcome outcome = ScanOutcome::kOk;
+  int track_index = 0;  // the track looked for, with kInvalidTrackHeader
+};
+
+inline constexpr size_t kFirstNotesKept = 5;
+
+// Walks track_count track chunks from first_chunk_offset, filling tempo_map
+// (not yet finished) and scan, and printing the tempo, time-signature and
+// meta-event lines. Stops at the first fatal problem.
+ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t first_chunk_offset,
+                       TempoMap* tempo_map, TrackScan* scan, Console& console);
+
+// The song length: the latest event time of any track, in whole milliseconds.
+int32_t compute_max_time(const TrackScan& scan, const TempoMap& tempo_map);
+
+}  // namespace onpu
