@@ -24,6 +24,9 @@ size_t MemorySource::read_at(uint64_t offset, uint8_t* dst, size_t n) const {
 }
 
 FileSource::FileSource(std::FILE* file) : file_(file) {
+  // Readers ask for whole buffers of their own; a stream buffer in between
+  // would only copy every byte once more.
+  if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
   // The size is taken once: the converter reads a file that is not being
   // written meanwhile, and every bound it checks is against this number.
   if (file_ && std::fseek(file_, 0, SEEK_END) == 0) {
