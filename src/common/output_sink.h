@@ -92,7 +92,39 @@ class TextBuffer {
   size_t used_ = 0;
 };
 
-// Writes the decimal form of value at out and returns the end of it.
-char* write_decimal(char* out, int64_t value);
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the decimal form of value at out (at most 20 bytes) and returns the
+// end of it. Most numbers of a beatmap line are short, so this is written
+// for them: the digit count first, then two digits at a time from a table.
+inline char* write_decimal(char* out, int64_t value) {
+  uint64_t magnitude = static_cast<uint64_t>(value);
+  if (value < 0) {
+    *out++ = '-';
+    magnitude = 0 - magnitude;
+  }
+  int count = 1;
+  for (uint64_t bound = 10; count < 20 && magnitude >= bound; bound *= 10) ++count;
+  char* const end = out + count;
+  char* p = end;
+  while (magnitude >= 100) {
+    const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+    magnitude /= 100;
+    p -= 2;
+    p[0] = kDigitPairs[pair];
+    p[1] = kDigitPairs[pair + 1];
+  }
+  if (magnitude >= 10) {
+    const size_t pair = static_cast<size_t>(magnitude) * 2;
+    p[-2] = kDigitPairs[pair];
+    p[-1] = kDigitPairs[pair + 1];
+  } else {
+    p[-1] = static_cast<char>('0' + magnitude);
+  }
+  return end;
+}
 
 }  // namespace onpu
