@@ -1,0 +1,240 @@
+#include "beatmap/beatmap_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/harness.h"
+
+namespace onpu {
+namespace {
+
+using test::Smf;
+
+std::string header_text(const TempoMap& tempo_map, const std::string& base_name = "song",
+                        const std::string& version_name = "Circle Mode") {
+  StringSink sink;
+  TextBuffer out(sink);
+  write_beatmap_header(out, base_name, version_name, tempo_map);
+  out.flush();
+  return sink.text;
+}
+
+// The lines between "[TimingPoints]\n" and the blank line after them.
+std::string timing_points(const std::string& osu) {
+  const std::string start = "[TimingPoints]\n";
+  size_t from = osu.find(start);
+  if (from == std::string::npos) return "<no [TimingPoints]>";
+  from += start.size();
+  return osu.substr(from, osu.find("\n\n", from) + 1 - from);
+}
+
+std::string metadata_line(const std::string& osu, const std::string& key) {
+  size_t at = osu.find("\n" + key);
+  if (at == std::string::npos) return "<no " + key + ">";
+  return osu.substr(at + 1, osu.find('\n', at + 1) - at);
+}
+
+void add_signature(TempoMap* map, uint64_t tick, uint8_t numerator, uint8_t exponent) {
+  const uint8_t data[4] = {numerator, exponent, 24, 8};
+  map->add_time_signature(tick, data);
+}
+
+TEST(BeatmapHeader, FileWithoutTempoOrNotesIsTheFixedTextByteForByte) {
+  test::Converted converted =
+      test::convert_bytes(Smf().header(1, 1, 480).track().end_of_track().bytes(), test::Mode::kCircle, "song");
+  const std::string expected =
+      "\xEF\xBB\xBF"
+      "osu file format v14\n"
+      "\n"
+      "[General]\n"
+      "AudioFilename: song.mp3\n"
+      "AudioLeadIn: 0\n"
+      "PreviewTime: -1\n"
+      "Countdown: 0\n"
+      "SampleSet: Normal\n"
+      "StackLeniency: 0\n"
+      "Mode: 0\n"
+      "LetterboxInBreaks: 0\n"
+      "WidescreenStoryboard: 0\n"
+      "\n"
+      "[Editor]\n"
+      "DistanceSpacing: 1\n"
+      "BeatDivisor: 4\n"
+      "GridSize: 32\n"
+      "TimelineZoom: 1\n"
+      "\n"
+      "[Metadata]\n"
+      "Title:song\n"
+      "TitleUnicode:song\n"
+      "Artist:Unknown\n"
+      "ArtistUnicode:Unknown\n"
+      "Creator:MIDI Converter\n"
+      "Version:Circle Mode\n"
+      "Source:MIDI\n"
+      "Tags:midi converted\n"
+      "BeatmapID:0\n"
+      "BeatmapSetID:-1\n"
+      "\n"
+      "[Difficulty]\n"
+      "HPDrainRate:5\n"
+      "CircleSize:16\n"
+      "OverallDifficulty:5\n"
+      "ApproachRate:5\n"
+      "SliderMultiplier:1.4\n"
+      "SliderTickRate:1\n"
+      "\n"
+      "[Events]\n"
+      "//Background and Video events\n"
+      "//Break Periods\n"
+      "//Storyboard Layer 0 (Background)\n"
+      "//Storyboard Layer 1 (Fail)\n"
+      "//Storyboard Layer 2 (Pass)\n"
+      "//Storyboard Layer 3 (Foreground)\n"
+      "//Storyboard Layer 4 (Overlay)\n"
+      "//Storyboard Sound Samples\n"
+      "\n"
+      "[TimingPoints]\n"
+      "0,500.000000,4,1,0,100,1,0\n"
+      "\n"
+      "[Colours]\n"
+      "Combo1 : 255,192,0\n"
+      "Combo2 : 0,202,0\n"
+      "Combo3 : 18,124,255\n"
+      "Combo4 : 242,24,57\n"
+      "Combo5 : 128,0,128\n"
+      "Combo6 : 0,255,255\n"
+      "Combo7 : 255,128,0\n"
+      "Combo8 : 255,105,180\n"
+      "\n"
+      "[HitObjects]\n";
+  EXPECT_EQ(converted.result.error, ConversionError::kNone);
+  EXPECT_EQ(converted.osu, expected);
+  EXPECT_EQ(converted.result.note_count, 0);
+}
+
+TEST(BeatmapHeader, TempoAndMeterAtTickZeroGiveOneTimingPoint) {
+  TempoMap map(480);
+  map.add_tempo(0, 600000);
+  add_signature(&map, 0, 3, 2);
+  map.finish();
+  EXPECT_EQ(timing_points(header_text(map)), "0,600.000000,3,1,0,100,1,0\n");
+}
+
+TEST(BeatmapHeader, EachTempoSegmentGivesOneTimingPointInOrder) {
+  // 1200 ticks at 600000 us per quarter and 480 per quarter are 1.5 s; the
+  // next 480 ticks at 500000 add 0.5 s.
+  TempoMap map(480);
+  map.add_tempo(0, 600000);
+  add_signature(&map, 0, 3, 2);
+  map.add_tempo(1200, 500000);
+  map.add_tempo(1680, 461538);
+  map.finish();
+  EXPECT_EQ(timing_points(header_text(map)),
+            "0,600.000000,3,1,0,100,1,0\n"
+            "1500,500.000000,3,1,0,100,1,0\n"
+            "2000,461.538000,3,1,0,100,1,0\n");
+}
+
+TEST(BeatmapHeader, TimeSignatureAtTheSegmentsTickGovernsIt) {
+  TempoMap map(480);
+  add_signature(&map, 960, 7, 3);
+  map.add_tempo(959, 500000);
+  map.add_tempo(960, 500000);
+  map.finish();
+  EXPECT_EQ(timing_points(header_text(map)),
+            "0,500.000000,4,1,0,100,1,0\n"
+            "998,500.000000,4,1,0,100,1,0\n"
+            "1000,500.000000,7,1,0,100,1,0\n");
+}
+
+TEST(BeatmapHeader, MeterComesFromTheSignatureInForceOnceSignaturesAreInTickOrder) {
+  // Met in the file as 0 (4/4), 1920 (3/4), 960 (6/8). The time signatures
+  // are kept in tick order, so from tick 960 on 6/8 holds and from 1920 on 3/4.
+  TempoMap map(480);
+  add_signature(&map, 1920, 3, 2);
+  add_signature(&map, 960, 6, 3);
+  map.add_tempo(1000, 500000);
+  map.add_tempo(2000, 500000);
+  map.finish();
+  const std::string points = timing_points(header_text(map));
+  EXPECT_EQ(points,
+            "0,500.000000,4,1,0,100,1,0\n"
+            "1041,500.000000,6,1,0,100,1,0\n"
+            "2083,500.000000,3,1,0,100,1,0\n");
+}
+
+TEST(BeatmapHeader, TimingPointTimeIsTruncatedNotRounded) {
+  // At 1900 us per quarter and one tick per quarter, tick 1 starts 0.0019 s in.
+  TempoMap map(1);
+  map.add_tempo(0, 1900);
+  map.add_tempo(1, 500000);
+  map.finish();
+  EXPECT_EQ(timing_points(header_text(map)),
+            "0,1.900000,4,1,0,100,1,0\n"
+            "1,500.000000,4,1,0,100,1,0\n");
+}
+
+TEST(BeatmapHeader, JapaneseBaseNameIsCopiedAsUtf8Bytes) {
+  TempoMap map(480);
+  map.finish();
+  const std::string osu = header_text(map, "\xE5\xA4\x9C\xE3\x81\xAE\xE6\x9B\xB2");  // 夜の曲
+  EXPECT_EQ(metadata_line(osu, "AudioFilename"), "AudioFilename: \xE5\xA4\x9C\xE3\x81\xAE\xE6\x9B\xB2.mp3\n");
+  EXPECT_EQ(metadata_line(osu, "Title:"), "Title:\xE5\xA4\x9C\xE3\x81\xAE\xE6\x9B\xB2\n");
+  EXPECT_EQ(metadata_line(osu, "TitleUnicode:"), "TitleUnicode:\xE5\xA4\x9C\xE3\x81\xAE\xE6\x9B\xB2\n");
+}
+
+TEST(BeatmapHeader, PercentSignsInTheBaseNameAreWrittenLiterally) {
+  TempoMap map(480);
+  map.finish();
+  const std::string osu = header_text(map, "100%%d%s");
+  EXPECT_EQ(metadata_line(osu, "AudioFilename"), "AudioFilename: 100%%d%s.mp3\n");
+  EXPECT_EQ(metadata_line(osu, "Title:"), "Title:100%%d%s\n");
+  EXPECT_EQ(metadata_line(osu, "TitleUnicode:"), "TitleUnicode:100%%d%s\n");
+}
+
+TEST(BeatmapHeader, EmptyBaseNameLeavesTheValuesEmpty) {
+  TempoMap map(480);
+  map.finish();
+  const std::string osu = header_text(map, "");
+  EXPECT_EQ(metadata_line(osu, "AudioFilename"), "AudioFilename: .mp3\n");
+  EXPECT_EQ(metadata_line(osu, "Title:"), "Title:\n");
+  EXPECT_EQ(metadata_line(osu, "TitleUnicode:"), "TitleUnicode:\n");
+}
+
+TEST(BeatmapHeader, ModeBothHeadersDifferOnlyInTheVersionLine) {
+  test::TempDir dir;
+  test::write_file(dir.file("tune.mid"), Smf()
+                                             .header(1, 2, 480)
+                                             .track()
+                                             .time_signature(0, 3, 2)
+                                             .tempo(0, 400000)
+                                             .tempo(960, 750000)
+                                             .end_of_track()
+                                             .track()
+                                             .note_on(0, 2, 64, 90)
+                                             .note_on(1200, 3, 65, 90)
+                                             .end_of_track(480)
+                                             .bytes());
+  test::RunResult run = test::run_onpu({"tune.mid", "both"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string files[3] = {"tune-circle.osu", "tune-slider-vertical.osu", "tune-slider-horizontal.osu"};
+  const std::string versions[3] = {"Circle Mode", "Vertical Slider Mode", "Horizontal Slider Mode"};
+  std::string headers[3];
+  for (int i = 0; i < 3; ++i) {
+    std::string osu = test::read_file(dir.file(files[i]));
+    headers[i] = osu.substr(0, osu.find("[HitObjects]\n") + 13);
+    const std::string version = "\nVersion:" + versions[i] + "\n";
+    size_t at = headers[i].find(version);
+    ASSERT_NE(at, std::string::npos) << files[i];
+    headers[i].replace(at, version.size(), "\nVersion:*\n");
+  }
+  EXPECT_EQ(timing_points(headers[0]),
+            "0,400.000000,3,1,0,100,1,0\n"
+            "800,750.000000,3,1,0,100,1,0\n");
+  EXPECT_EQ(headers[0], headers[1]);
+  EXPECT_EQ(headers[0], headers[2]);
+}
+
+}  // namespace
+}  // namespace onpu
