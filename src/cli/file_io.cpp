@@ -109,7 +109,16 @@ bool is_directory(const std::string& path) {
 
 }  // namespace
 
-std::FILE* open_utf8_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* open_utf8_file(const std::string& path, const char* mode) {
+  std::FILE* file = std::fopen(path.c_str(), mode);
+  // A directory opens for reading here but not on Windows: refuse it alike.
+  struct stat info;
+  if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
 
 bool current_directory(std::string* directory) {
   std::vector<char> buffer(4096);
