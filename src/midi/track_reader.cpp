@@ -161,6 +161,8 @@ ReadStatus TrackReader::next(TrackEvent* event) {
   const uint8_t high = event->status & 0xF0;
   if (high == 0xC0 || high == 0xD0) {
     event->kind = EventKind::kChannel;
+    event->data1 = byte;
+    event->data2 = 0;
     return ReadStatus::kEvent;
   }
   uint8_t second;
