@@ -202,31 +202,29 @@ TEST(BeatmapHeader, EmptyBaseNameLeavesTheValuesEmpty) {
   EXPECT_EQ(metadata_line(osu, "TitleUnicode:"), "TitleUnicode:\n");
 }
 
-TEST(BeatmapHeader, ModeBothHeadersDifferOnlyInTheVersionLine) {
-  test::TempDir dir;
-  test::write_file(dir.file("tune.mid"), Smf()
-                                             .header(1, 2, 480)
-                                             .track()
-                                             .time_signature(0, 3, 2)
-                                             .tempo(0, 400000)
-                                             .tempo(960, 750000)
-                                             .end_of_track()
-                                             .track()
-                                             .note_on(0, 2, 64, 90)
-                                             .note_on(1200, 3, 65, 90)
-                                             .end_of_track(480)
-                                             .bytes());
-  test::RunResult run = test::run_onpu({"tune.mid", "both"}, dir.path());
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::string files[3] = {"tune-circle.osu", "tune-slider-vertical.osu", "tune-slider-horizontal.osu"};
+TEST(BeatmapHeader, HeadersOfTheThreeModesDifferOnlyInTheVersionLine) {
+  // Mode both runs these three conversions of one file.
+  const test::Bytes midi = Smf()
+                               .header(1, 2, 480)
+                               .track()
+                               .time_signature(0, 3, 2)
+                               .tempo(0, 400000)
+                               .tempo(960, 750000)
+                               .end_of_track()
+                               .track()
+                               .note_on(0, 2, 64, 90)
+                               .note_on(1200, 3, 65, 90)
+                               .end_of_track(480)
+                               .bytes();
+  const test::Mode modes[3] = {test::Mode::kCircle, test::Mode::kVertical, test::Mode::kHorizontal};
   const std::string versions[3] = {"Circle Mode", "Vertical Slider Mode", "Horizontal Slider Mode"};
   std::string headers[3];
   for (int i = 0; i < 3; ++i) {
-    std::string osu = test::read_file(dir.file(files[i]));
+    std::string osu = test::convert_bytes(midi, modes[i], "tune").osu;
     headers[i] = osu.substr(0, osu.find("[HitObjects]\n") + 13);
     const std::string version = "\nVersion:" + versions[i] + "\n";
     size_t at = headers[i].find(version);
-    ASSERT_NE(at, std::string::npos) << files[i];
+    ASSERT_NE(at, std::string::npos) << versions[i];
     headers[i].replace(at, version.size(), "\nVersion:*\n");
   }
   EXPECT_EQ(timing_points(headers[0]),
