@@ -1,5 +1,9 @@
 #include "cli/command_line.h"
 
+#include <bitset>
+
+#include "audio/osz_builder.h"
+#include "audio/soundfont_locator.h"
 #include "cli/base_name.h"
 #include "cli/file_io.h"
 #include "common/messages.h"
@@ -38,9 +42,63 @@ ConversionOptions options_for(bool slider_mode, bool horizontal) {
   return options;
 }
 
+// The options that may stand anywhere on the command line; the rest are the
+// positional arguments, program first.
+struct Options {
+  std::vector<std::string> positional;
+  bool osz = false;
+  std::string soundfont;
+  bool soundfont_missing_path = false;
+};
+
+Options split_options(const std::vector<std::string>& args) {
+  Options options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (i > 0 && arg == "--osz") {
+      options.osz = true;
+    } else if (i > 0 && arg == "--soundfont") {
+      if (i + 1 < args.size()) {
+        options.soundfont = args[++i];
+      } else {
+        options.soundfont_missing_path = true;
+      }
+    } else if (i > 0 && arg.rfind("--soundfont=", 0) == 0) {
+      options.soundfont = arg.substr(12);
+    } else {
+      options.positional.push_back(arg);
+    }
+  }
+  return options;
+}
+
+// Packs the beatmaps just written with the rendered song and piano samples.
+int write_osz(const std::string& midi_path, const std::string& stem, const std::string& base_name,
+              const std::vector<std::string>& osu_paths, const std::bitset<256>& keys, const std::string& soundfont,
+              Console& console) {
+  audio::OszRequest request;
+  request.midi_path = midi_path;
+  request.osz_path = stem + ".osz";
+  request.base_name = base_name;
+  request.osu_paths = osu_paths;
+  for (int key = 0; key < 256; ++key) {
+    if (keys.test(static_cast<size_t>(key))) request.keys.push_back(key);
+  }
+  request.soundfont = soundfont;
+  console.out(format(msg::kOszFile, request.osz_path.c_str()));
+  std::string error;
+  if (!audio::build_osz(request, console, &error)) {
+    console.err(error);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
-int run_command_line(const std::vector<std::string>& args, Console& console) {
+int run_command_line(const std::vector<std::string>& all_args, Console& console) {
+  const Options options = split_options(all_args);
+  const std::vector<std::string>& args = options.positional;
   const std::string program = args.empty() ? std::string("onpu") : args[0];
   if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
     console.out(format(msg::kUsage, program.c_str()));
@@ -70,6 +128,23 @@ int run_command_line(const std::vector<std::string>& args, Console& console) {
     }
     mode = *chosen;
   }
+  if (options.soundfont_missing_path) {
+    console.err(msg::kSoundfontNeedsPath);
+    return 1;
+  }
+  if (options.osz) {
+    // Find out before converting anything whether the archive can be made.
+    std::string soundfont_path;
+    std::string error;
+    if (!audio::audio_supported()) {
+      console.err(msg::kOszUnsupported);
+      return 1;
+    }
+    if (!audio::find_default_soundfont(options.soundfont, &soundfont_path, &error)) {
+      console.err(error);
+      return 1;
+    }
+  }
   console.out(mode.line);
 
   const std::string& midi_path = args[1];
@@ -85,15 +160,21 @@ int run_command_line(const std::vector<std::string>& args, Console& console) {
     const std::string paths[3] = {stem + "-circle.osu", stem + "-slider-vertical.osu", stem + "-slider-horizontal.osu"};
     for (int i = 0; i < 3; ++i) console.out(format(msg::kOutputFileNumbered, i + 1, paths[i].c_str()));
     const ConversionOptions runs[3] = {options_for(false, false), options_for(true, false), options_for(true, true)};
+    std::bitset<256> keys;
     for (int i = 0; i < 3; ++i) {
-      if (convert_midi_to_osu(midi_path, paths[i], runs[i], console).error != ConversionError::kNone) return 1;
+      ConversionResult result = convert_midi_to_osu(midi_path, paths[i], runs[i], console);
+      if (result.error != ConversionError::kNone) return 1;
+      keys |= result.keys_used;
     }
-    return 0;
+    if (!options.osz) return 0;
+    return write_osz(midi_path, stem, base_name, {paths[0], paths[1], paths[2]}, keys, options.soundfont, console);
   }
   const std::string path = stem + ".osu";
   console.out(format(msg::kOutputFile, path.c_str()));
   ConversionResult result = convert_midi_to_osu(midi_path, path, options_for(mode.slider_mode, mode.horizontal), console);
-  return result.error == ConversionError::kNone ? 0 : 1;
+  if (result.error != ConversionError::kNone) return 1;
+  if (!options.osz) return 0;
+  return write_osz(midi_path, stem, base_name, {path}, result.keys_used, options.soundfont, console);
 }
 
 #ifdef _WIN32

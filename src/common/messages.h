@@ -23,6 +23,10 @@ inline constexpr const char kModeBoth[] =
 inline constexpr const char kModeDefault[] = "モード: ヒットサークルモード（デフォルト）\n";
 inline constexpr const char kOutputFile[] = "出力ファイル: %s\n";
 inline constexpr const char kOutputFileNumbered[] = "出力ファイル%d: %s\n";
+inline constexpr const char kOszUnsupported[] =
+    "エラー: このビルドは --osz に対応していません (FluidSynth, LAME, libzip なしでビルドされました)\n";
+inline constexpr const char kSoundfontNeedsPath[] = "エラー: --soundfont にはファイル名が必要です\n";
+inline constexpr const char kOszFile[] = "譜面セット: %s\n";
 
 // Conversion run.
 inline constexpr const char kCannotOpenMidi[] = "エラー: MIDIファイルを開けません: %s\n";
