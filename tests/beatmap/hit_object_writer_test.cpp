@@ -52,11 +52,12 @@ TEST(HitObjectWriter, NewComboStartsWheneverTheChannelChanges) {
 }
 
 TEST(HitObjectWriter, VolumeIsVelocityOver127TimesHundredTruncated) {
-  EXPECT_EQ(write_all({object_at(0, 0, 1, 127), object_at(0, 0, 2, 64), object_at(0, 0, 3, 31), object_at(0, 0, 4, 255)}),
-            "243,50,0,5,0,0:0:0:100:piano/1.mp3\n"
-            "243,50,0,1,0,0:0:0:50:piano/2.mp3\n"
-            "243,50,0,1,0,0:0:0:24:piano/3.mp3\n"
-            "243,50,0,1,0,0:0:0:200:piano/4.mp3\n");
+  EXPECT_EQ(
+      write_all({object_at(0, 0, 1, 127), object_at(0, 0, 2, 64), object_at(0, 0, 3, 31), object_at(0, 0, 4, 255)}),
+      "243,50,0,5,0,0:0:0:100:piano/1.mp3\n"
+      "243,50,0,1,0,0:0:0:50:piano/2.mp3\n"
+      "243,50,0,1,0,0:0:0:24:piano/3.mp3\n"
+      "243,50,0,1,0,0:0:0:200:piano/4.mp3\n");
 }
 
 TEST(HitObjectWriter, SampleNameKeepsAKeyByteAbove127) {
@@ -101,14 +102,15 @@ TEST(HitObjectWriter, SongWithoutNotesEndsAtTheSectionLineAndCountsNone) {
   test::write_file(dir.file("quiet.mid"),
                    test::Smf().header(1, 1, 480).track().note_on(0, 0, 60, 30).end_of_track(960).bytes());
   CaptureConsole console;
-  ConversionResult result =
-      convert_midi_to_osu(dir.file("quiet.mid"), dir.file("quiet.osu"), test::options_for(test::Mode::kVertical), console);
+  ConversionResult result = convert_midi_to_osu(dir.file("quiet.mid"), dir.file("quiet.osu"),
+                                                test::options_for(test::Mode::kVertical), console);
   EXPECT_EQ(result.error, ConversionError::kNone);
   EXPECT_EQ(result.note_count, 0);
   const std::string osu = test::read_file(dir.file("quiet.osu"));
   ASSERT_GE(osu.size(), 13u);
   EXPECT_EQ(osu.substr(osu.size() - 14), "\n[HitObjects]\n");
-  const std::string summary = "変換完了: 合計 0 ノート, 0 テンポ変更\nosu譜面ファイルを作成しました: " + dir.file("quiet.osu") + "\n";
+  const std::string summary =
+      "変換完了: 合計 0 ノート, 0 テンポ変更\nosu譜面ファイルを作成しました: " + dir.file("quiet.osu") + "\n";
   ASSERT_GE(console.out_text.size(), summary.size());
   EXPECT_EQ(console.out_text.substr(console.out_text.size() - summary.size()), summary);
   EXPECT_EQ(console.out_text.find("変換済ノート数"), std::string::npos);

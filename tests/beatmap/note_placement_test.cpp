@@ -101,17 +101,29 @@ TEST(NotePlacement, ChannelFifteenIsTheLowestRow) {
 }
 
 TEST(NotePlacement, VelocityBelow31MakesNoHitObject) {
-  test::Converted c = test::convert_bytes(
-      Smf().header(0, 1, 480).track().note_on(0, 0, 61, 30).note_on(480, 0, 62, 31).note_on(480, 0, 63, 0).end_of_track().bytes(),
-      Mode::kCircle);
+  test::Converted c = test::convert_bytes(Smf()
+                                              .header(0, 1, 480)
+                                              .track()
+                                              .note_on(0, 0, 61, 30)
+                                              .note_on(480, 0, 62, 31)
+                                              .note_on(480, 0, 63, 0)
+                                              .end_of_track()
+                                              .bytes(),
+                                          Mode::kCircle);
   EXPECT_EQ(test::hit_object_lines(c.osu), "250,50,500,5,0,0:0:0:24:piano/62.mp3\n");
   EXPECT_EQ(c.result.note_count, 1);
 }
 
 TEST(NotePlacement, ExtremeKeysAreWrittenWithTheirOwnSampleNames) {
-  test::Converted c = test::convert_bytes(
-      Smf().header(0, 1, 480).track().note_on(0, 0, 0, 100).note_on(480, 0, 127, 100).note_on(480, 0, 200, 100).end_of_track().bytes(),
-      Mode::kCircle);
+  test::Converted c = test::convert_bytes(Smf()
+                                              .header(0, 1, 480)
+                                              .track()
+                                              .note_on(0, 0, 0, 100)
+                                              .note_on(480, 0, 127, 100)
+                                              .note_on(480, 0, 200, 100)
+                                              .end_of_track()
+                                              .bytes(),
+                                          Mode::kCircle);
   EXPECT_EQ(test::hit_object_lines(c.osu),
             "30,50,0,5,0,0:0:0:78:piano/0.mp3\n"
             "482,50,500,1,0,0:0:0:78:piano/127.mp3\n"
@@ -160,8 +172,14 @@ TEST(NotePlacement, SongOfLengthZeroPlacesNotesAtTheTop) {
 }
 
 TEST(NotePlacementDebugLines, OneLinePerNoteUpToFiveAndNoneInCircleMode) {
-  const test::Bytes three =
-      Smf().header(0, 1, 480).track().note_on(0, 0, 60, 100).note_on(480, 0, 61, 100).note_on(480, 0, 62, 100).end_of_track(2880).bytes();
+  const test::Bytes three = Smf()
+                                .header(0, 1, 480)
+                                .track()
+                                .note_on(0, 0, 60, 100)
+                                .note_on(480, 0, 61, 100)
+                                .note_on(480, 0, 62, 100)
+                                .end_of_track(2880)
+                                .bytes();
   test::Converted vertical = test::convert_bytes(three, Mode::kVertical);
   EXPECT_EQ(debug_lines(vertical.out),
             "sliderモード(小節内): note=60, time=0, measure=0-2000, base_y=50, final_y=30\n"

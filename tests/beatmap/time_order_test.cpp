@@ -56,7 +56,9 @@ TEST(HitObjectTimeOrder, HitObjectsStayInTimeOrderAcrossTracks) {
     ASSERT_EQ(f.size(), 5u) << lines[i];
     ASSERT_GE(f[2], previous_time) << "line " << i + 1 << ": " << lines[i];
     // Equal times: track 0 (y 50) before track 1 (y 68).
-    if (f[2] == previous_time) ASSERT_LT(previous_y, f[1]) << "line " << i + 1;
+    if (f[2] == previous_time) {
+      ASSERT_LT(previous_y, f[1]) << "line " << i + 1;
+    }
     // Combos follow the written order: a new one at every change of channel.
     ASSERT_EQ(f[3], f[1] != previous_y ? 5 : 1) << "line " << i + 1 << ": " << lines[i];
     previous_time = f[2];

@@ -1,7 +1,6 @@
 // Beatmaps that onpu wrote, read back by a published .osu decoder (the npm
 // package osu-parsers, run by tests/consumer/check_osu.mjs under Node.js).
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -81,7 +80,8 @@ class OsuDecoder : public ::testing::Test {
  protected:
   void SetUp() override {
     script_ = source_dir() + "/tests/consumer/check_osu.mjs";
-    if (run_command("node --version").status != 0) GTEST_SKIP() << "node is not installed: the decoder check needs Node.js";
+    if (run_command("node --version").status != 0)
+      GTEST_SKIP() << "node is not installed: the decoder check needs Node.js";
     if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-parsers/package.json")) {
       GTEST_SKIP() << "osu-parsers is not installed: run npm ci --prefix tests/consumer";
     }
@@ -100,7 +100,8 @@ class OsuDecoder : public ::testing::Test {
     test::write_file(dir_.file("expected.json"), to_json(beatmaps));
     NodeRun run = run_command("node '" + script_ + "' '" + dir_.file("expected.json") + "'");
     EXPECT_EQ(run.status, 0) << run.output;
-    for (const Expected& e : beatmaps) EXPECT_NE(run.output.find("ok " + e.path + ":"), std::string::npos) << run.output;
+    for (const Expected& e : beatmaps)
+      EXPECT_NE(run.output.find("ok " + e.path + ":"), std::string::npos) << run.output;
   }
 
   test::TempDir dir_;

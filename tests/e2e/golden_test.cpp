@@ -143,9 +143,11 @@ TEST_F(GoldenSong, CircleMode) {
   test::RunResult r = run("circle");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(osu("golden.osu"), beatmap("Circle Mode", kCircleObjects));
-  EXPECT_EQ(r.out, "モード: ヒットサークルモード\n"
-                   "出力ファイル: " + where() + "/golden.osu\n" + kPassOneLines +
-                       "ノート情報を抽出してファイルに書き込み中...\n" + closing());
+  EXPECT_EQ(r.out,
+            "モード: ヒットサークルモード\n"
+            "出力ファイル: " +
+                where() + "/golden.osu\n" + kPassOneLines + "ノート情報を抽出してファイルに書き込み中...\n" +
+                closing());
   EXPECT_EQ(r.err, "");
 }
 
@@ -155,15 +157,17 @@ TEST_F(GoldenSong, SliderVerticalMode) {
   EXPECT_EQ(osu("golden.osu"), beatmap("Vertical Slider Mode", kVerticalObjects));
   // The first five notes of the pass, track by track: all of track 1, then
   // the first of track 2.
-  EXPECT_EQ(r.out, "モード: 縦流しモード\n"
-                   "出力ファイル: " + where() + "/golden.osu\n" + kPassOneLines + kGridLines +
-                       "ノート情報を抽出してファイルに書き込み中...\n"
-                       "sliderモード(小節内): note=60, time=0, measure=0-1000, base_y=50, final_y=30\n"
-                       "sliderモード(小節内): note=62, time=1000, measure=1000-4000, base_y=50, final_y=30\n"
-                       "sliderモード(小節内): note=67, time=2500, measure=1000-4000, base_y=50, final_y=192\n"
-                       "sliderモード(グローバル): time=4000, max_time=4000, progress=1.000, final_y=354\n"
-                       "sliderモード(小節内): note=48, time=0, measure=0-1000, base_y=68, final_y=30\n" +
-                       closing());
+  EXPECT_EQ(r.out,
+            "モード: 縦流しモード\n"
+            "出力ファイル: " +
+                where() + "/golden.osu\n" + kPassOneLines + kGridLines +
+                "ノート情報を抽出してファイルに書き込み中...\n"
+                "sliderモード(小節内): note=60, time=0, measure=0-1000, base_y=50, final_y=30\n"
+                "sliderモード(小節内): note=62, time=1000, measure=1000-4000, base_y=50, final_y=30\n"
+                "sliderモード(小節内): note=67, time=2500, measure=1000-4000, base_y=50, final_y=192\n"
+                "sliderモード(グローバル): time=4000, max_time=4000, progress=1.000, final_y=354\n"
+                "sliderモード(小節内): note=48, time=0, measure=0-1000, base_y=68, final_y=30\n" +
+                closing());
   EXPECT_EQ(r.err, "");
 }
 
@@ -171,15 +175,17 @@ TEST_F(GoldenSong, SliderHorizontalMode) {
   test::RunResult r = run("slider-horizontal");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(osu("golden.osu"), beatmap("Horizontal Slider Mode", kHorizontalObjects));
-  EXPECT_EQ(r.out, "モード: 横流しモード\n"
-                   "出力ファイル: " + where() + "/golden.osu\n" + kPassOneLines + kGridLines +
-                       "ノート情報を抽出してファイルに書き込み中...\n"
-                       "sliderモード(小節内): note=60, time=0, measure=0-1000, base_y=50, final_y=199\n"
-                       "sliderモード(小節内): note=62, time=1000, measure=1000-4000, base_y=50, final_y=195\n"
-                       "sliderモード(小節内): note=67, time=2500, measure=1000-4000, base_y=50, final_y=184\n"
-                       "sliderモード(グローバル): time=4000, max_time=4000, progress=1.000, final_y=354\n"
-                       "sliderモード(小節内): note=48, time=0, measure=0-1000, base_y=68, final_y=226\n" +
-                       closing());
+  EXPECT_EQ(r.out,
+            "モード: 横流しモード\n"
+            "出力ファイル: " +
+                where() + "/golden.osu\n" + kPassOneLines + kGridLines +
+                "ノート情報を抽出してファイルに書き込み中...\n"
+                "sliderモード(小節内): note=60, time=0, measure=0-1000, base_y=50, final_y=199\n"
+                "sliderモード(小節内): note=62, time=1000, measure=1000-4000, base_y=50, final_y=195\n"
+                "sliderモード(小節内): note=67, time=2500, measure=1000-4000, base_y=50, final_y=184\n"
+                "sliderモード(グローバル): time=4000, max_time=4000, progress=1.000, final_y=354\n"
+                "sliderモード(小節内): note=48, time=0, measure=0-1000, base_y=68, final_y=226\n" +
+                closing());
   EXPECT_EQ(r.err, "");
 }
 
