@@ -1,0 +1,27 @@
+// Whole-file reading and all-or-nothing writing for the .osz module, with
+// UTF-8 paths on every platform. No function throws; each failure comes back
+// as false plus one line of text (ending in "\n") meant for standard error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace onpu::audio {
+
+// True when `path` names an existing regular file (not a directory).
+bool is_regular_file(const std::string& path);
+
+// The last component of `path` ("dir/song.osu" -> "song.osu").
+std::string file_name_of(const std::string& path);
+
+// Reads the whole file into *bytes.
+bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
+// Writes `bytes` to a temporary file in the directory of `path` and renames it
+// over `path` once everything is on disk. On failure the temporary file is
+// removed and a file that was already at `path` stays as it was.
+bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           std::string* error);
+
+}  // namespace onpu::audio

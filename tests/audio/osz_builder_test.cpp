@@ -1,0 +1,244 @@
+#include "audio/osz_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+
+#include "audio/soundfont_locator.h"
+#include "audio_test_support.h"
+
+namespace onpu::audio {
+namespace {
+
+using testing::Bytes;
+using testing::channel_event;
+using testing::concat;
+
+constexpr int kRate = 44100;
+
+// Two seconds at 120 bpm: a piano C major arpeggio and one drum hit; the End
+// of Track sits at tick 1920, after the last note-off.
+Bytes two_second_song() {
+  Bytes conductor = testing::mtrk(testing::tempo_event(0, 500000));
+  Bytes piano = testing::mtrk(concat({
+      channel_event(0, {0xC0, 0}),
+      channel_event(0, {0x90, 60, 100}), channel_event(480, {0x80, 60, 0}),
+      channel_event(0, {0x90, 64, 100}), channel_event(480, {0x80, 64, 0}),
+      channel_event(0, {0x90, 67, 100}), channel_event(0, {0x99, 38, 90}),
+      channel_event(480, {0x80, 67, 0}), channel_event(0, {0x89, 38, 0}),
+  }), 480);
+  return testing::smf(1, 480, {conductor, piano});
+}
+
+void set_time_zone(const char* zone) {
+#ifdef _WIN32
+  _putenv_s("TZ", zone);
+  _tzset();
+#else
+  setenv("TZ", zone, 1);
+  tzset();
+#endif
+}
+
+class OszBuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!audio_supported()) GTEST_SKIP() << "built without FluidSynth, LAME or libzip";
+    std::string error;
+    if (!find_default_soundfont("", &soundfont, &error)) GTEST_SKIP() << error;
+    dir.write("song.mid", two_second_song());
+    std::filesystem::create_directory(std::filesystem::u8path(dir.file("maps")));
+    const std::string osu = "osu file format v14\n";
+    for (const char* name : {"maps/song [Easy].osu", "maps/song [Normal].osu", "maps/song [Hard].osu"})
+      dir.write(name, Bytes(osu.begin(), osu.end()));
+  }
+
+  OszRequest request(const std::string& osz_name, std::vector<int> keys) const {
+    OszRequest r;
+    r.midi_path = dir.file("song.mid");
+    r.osz_path = dir.file(osz_name);
+    r.base_name = "song";
+    r.osu_paths = {dir.file("maps/song [Normal].osu")};
+    r.keys = std::move(keys);
+    r.soundfont = soundfont;
+    return r;
+  }
+
+  // Runs build_osz and returns the archive's entries by name.
+  std::map<std::string, testing::ZipEntry> build(const OszRequest& r) {
+    CaptureConsole console;
+    std::string error;
+    EXPECT_TRUE(build_osz(r, console, &error)) << error;
+    EXPECT_TRUE(console.err_text.empty());
+    last_output = console.out_text;
+    std::vector<testing::ZipEntry> entries;
+    EXPECT_TRUE(testing::read_zip(testing::read_bytes(r.osz_path), &entries));
+    std::map<std::string, testing::ZipEntry> by_name;
+    for (auto& e : entries) by_name[e.name] = e;
+    EXPECT_EQ(by_name.size(), entries.size()) << "duplicate entry names";
+    return by_name;
+  }
+
+  std::vector<int16_t> decode(const testing::ZipEntry& entry, int channels) {
+    std::string path = dir.file("decoded.mp3");
+    dir.write("decoded.mp3", entry.data);
+    std::vector<int16_t> samples;
+    EXPECT_TRUE(testing::decode_mp3(path, channels, &samples)) << entry.name;
+    std::filesystem::remove(std::filesystem::u8path(path));
+    return samples;
+  }
+
+  testing::ScratchDir dir;
+  std::string soundfont;
+  std::string last_output;
+};
+
+TEST_F(OszBuild, ArchiveHoldsTheBeatmapsTheSongAndOneSamplePerKeyAtItsRoot) {
+  OszRequest r = request("song.osz", {0, 60, 108, 127, 128, 255});
+  r.osu_paths = {dir.file("maps/song [Easy].osu"), dir.file("maps/song [Normal].osu"), dir.file("maps/song [Hard].osu")};
+  auto entries = build(r);
+
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : entries) names.push_back(name);
+  std::vector<std::string> expected = {"piano/0.mp3",         "piano/108.mp3",         "piano/127.mp3",
+                                       "piano/128.mp3",       "piano/255.mp3",         "piano/60.mp3",
+                                       "song [Easy].osu",     "song [Hard].osu",       "song [Normal].osu",
+                                       "song.mp3"};
+  EXPECT_EQ(names, expected);
+  for (const auto& [name, entry] : entries) {
+    EXPECT_EQ(entry.method, 0) << name << " should be stored";
+    EXPECT_EQ(entry.dos_date, entries.begin()->second.dos_date) << name;
+    EXPECT_EQ(entry.dos_time, entries.begin()->second.dos_time) << name;
+  }
+  EXPECT_EQ(entries["song [Hard].osu"].data, testing::read_bytes(dir.file("maps/song [Hard].osu")));
+  for (const auto& [name, entry] : entries) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".mp3") != 0) continue;
+    testing::Mp3Header header = testing::first_mp3_header(entry.data);
+    EXPECT_TRUE(header.valid && header.mpeg1_layer3) << name;
+  }
+  // One line per step, and nothing but the archive and the inputs left behind.
+  EXPECT_GE(std::count(last_output.begin(), last_output.end(), '\n'), 4);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"maps", "song.mid", "song.osz"}));
+}
+
+TEST_F(OszBuild, Mp3sDecodeToTheirLengthsAndAreNormalised) {
+  if (!testing::have_mpg123()) GTEST_SKIP() << "mpg123 is not installed";
+  auto entries = build(request("song.osz", {60}));
+
+  testing::Mp3Header song_header = testing::first_mp3_header(entries["song.mp3"].data);
+  EXPECT_TRUE(song_header.mpeg1_layer3);
+  EXPECT_EQ(song_header.sample_rate, kRate);
+  EXPECT_EQ(song_header.kilobits_per_second, 128);
+  EXPECT_EQ(song_header.channels, 2);
+  std::vector<int16_t> song = decode(entries["song.mp3"], 2);
+  // The MIDI file ends at 2 s; the song adds a short fixed tail, not the
+  // whole reverb decay.
+  double song_seconds = static_cast<double>(song.size() / 2) / kRate;
+  EXPECT_GT(song_seconds, 2.5);
+  EXPECT_LT(song_seconds, 4.5);
+  EXPECT_GT(testing::peak_of(song), 32767 * 7 / 10);
+
+  testing::Mp3Header key_header = testing::first_mp3_header(entries["piano/60.mp3"].data);
+  EXPECT_EQ(key_header.channels, 1);
+  EXPECT_EQ(key_header.sample_rate, kRate);
+  std::vector<int16_t> key = decode(entries["piano/60.mp3"], 1);
+  double key_seconds = static_cast<double>(key.size()) / kRate;
+  EXPECT_NEAR(key_seconds, 1.5, 0.03);
+  EXPECT_GT(testing::peak_of(key), 32767 * 7 / 10);
+  // Faded out: the last 10 ms are close to silence.
+  std::vector<int16_t> end(key.end() - kRate / 100, key.end());
+  EXPECT_LT(testing::peak_of(end), 32767 / 50);
+}
+
+TEST_F(OszBuild, SameInputGivesTheSameBytesWhateverTheTimeZoneOrTheOtherKeys) {
+  set_time_zone("UTC0");
+  auto first = build(request("first.osz", {60, 115}));
+  set_time_zone("JST-9");
+  auto second = build(request("second.osz", {60, 115}));
+  set_time_zone("PST8PDT");
+  auto other_keys = build(request("third.osz", {20, 60, 100}));
+  set_time_zone("");
+  EXPECT_EQ(testing::read_bytes(dir.file("first.osz")), testing::read_bytes(dir.file("second.osz")));
+  EXPECT_EQ(first["piano/60.mp3"].data, other_keys["piano/60.mp3"].data);
+  EXPECT_EQ(first["song.mp3"].data, other_keys["song.mp3"].data);
+}
+
+TEST_F(OszBuild, KeysTheSoundFontLacksStillSoundAtTheirOwnPitch) {
+  if (!testing::have_mpg123()) GTEST_SKIP() << "mpg123 is not installed";
+  // FluidR3's piano stops at key 108; the others are bent into place.
+  auto entries = build(request("song.osz", {108, 109, 115, 127, 200}));
+  for (int key : {108, 109, 115, 127}) {
+    std::vector<int16_t> mono = decode(entries["piano/" + std::to_string(key) + ".mp3"], 1);
+    ASSERT_GT(mono.size(), static_cast<size_t>(kRate));
+    double expected = 440.0 * std::pow(2.0, (key - 69) / 12.0);
+    double measured = testing::zero_crossing_hz(mono, kRate / 10, kRate / 2, kRate);
+    EXPECT_NEAR(measured / expected, 1.0, 0.03) << "key " << key << " measured " << measured;
+  }
+  // Key bytes above 127 have no pitch of their own: they sound like 127.
+  EXPECT_EQ(entries["piano/200.mp3"].data, entries["piano/127.mp3"].data);
+}
+
+TEST(OszFailure, MissingSoundFontOrBadInputFailsAndLeavesNoFile) {
+  testing::ScratchDir dir;
+  dir.write("song.mid", two_second_song());
+  dir.write("a.osu", {'o'});
+  dir.write("old.osz", {'o', 'l', 'd'});
+  auto attempt = [&](OszRequest r, const std::string& expected_in_error) {
+    CaptureConsole console;
+    std::string error;
+    EXPECT_FALSE(build_osz(r, console, &error));
+    ASSERT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+    if (audio_supported()) {
+      EXPECT_NE(error.find(expected_in_error), std::string::npos) << error;
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.osu", "old.osz", "song.mid"}));
+    EXPECT_EQ(testing::read_bytes(dir.file("old.osz")), (Bytes{'o', 'l', 'd'}));
+  };
+  OszRequest base;
+  base.midi_path = dir.file("song.mid");
+  base.osz_path = dir.file("new.osz");
+  base.base_name = "song";
+  base.osu_paths = {dir.file("a.osu")};
+  base.keys = {60};
+  base.soundfont = dir.file("nowhere.sf2");
+
+  attempt(base, dir.file("nowhere.sf2"));
+  OszRequest r = base;
+  r.osz_path = dir.file("old.osz");
+  attempt(r, "nowhere.sf2");
+
+  // From here on a real SoundFont would be found, but the inputs are wrong.
+  base.soundfont.clear();
+  r = base;
+  r.midi_path = dir.file("a.osu");
+  attempt(r, "MIDI");
+  r = base;
+  r.osu_paths.push_back(dir.file("missing.osu"));
+  attempt(r, "missing.osu");
+  r = base;
+  r.keys = {60, 256};
+  attempt(r, "256");
+  // A SoundFont file that is not one.
+  r = base;
+  r.soundfont = dir.file("a.osu");
+  attempt(r, "SoundFont");
+}
+
+TEST(OszFailure, BuildWithoutAudioLibrariesSaysWhatIsMissing) {
+  if (audio_supported()) GTEST_SKIP() << "this build has audio support";
+  CaptureConsole console;
+  std::string error;
+  EXPECT_FALSE(build_osz(OszRequest(), console, &error));
+  EXPECT_NE(error.find("FluidSynth"), std::string::npos);
+  EXPECT_NE(error.find("LAME"), std::string::npos);
+  EXPECT_NE(error.find("libzip"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace onpu::audio
