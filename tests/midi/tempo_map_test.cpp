@@ -33,7 +33,8 @@ std::unique_ptr<Collected> collect(const Bytes& file) {
   EXPECT_TRUE(read_midi_header(source, &header, &first_chunk));
   collected->map = std::make_unique<TempoMap>(header.division);
   TrackScan scan;
-  ScanResult result = scan_tracks(source, header.track_count, first_chunk, collected->map.get(), &scan, collected->console);
+  ScanResult result =
+      scan_tracks(source, header.track_count, first_chunk, collected->map.get(), &scan, collected->console);
   EXPECT_EQ(result.outcome, ScanOutcome::kOk);
   collected->map->finish();
   return collected;
@@ -239,7 +240,9 @@ TEST(TicksToSeconds, TicksBeyond32BitsKeepCounting) {
 
 // --- Header check ---------------------------------------------------------
 
-ConversionError conversion_error(const Bytes& file) { return test::convert_bytes(file, test::Mode::kCircle).result.error; }
+ConversionError conversion_error(const Bytes& file) {
+  return test::convert_bytes(file, test::Mode::kCircle).result.error;
+}
 
 Bytes header_and_note(const Bytes& after_tag) {
   return Smf().raw_header(after_tag).track().note_on(0, 0, 60, 100).end_of_track().bytes();
@@ -274,7 +277,8 @@ TEST(MidiHeaderCheck, ExtraHeaderBytesArePassedOver) {
 TEST(MidiHeaderCheck, HeaderCutShortIsInvalid) {
   Bytes whole = Smf().header(0, 0, 480).bytes();
   EXPECT_EQ(conversion_error(whole), ConversionError::kNone);
-  for (size_t size : {0, 4, 8, 13}) EXPECT_EQ(conversion_error(test::truncated(whole, size)), ConversionError::kInvalidMidi) << size;
+  for (size_t size : {0, 4, 8, 13})
+    EXPECT_EQ(conversion_error(test::truncated(whole, size)), ConversionError::kInvalidMidi) << size;
 }
 
 TEST(MidiHeaderCheck, SmpteDivisionNeedsAKnownFrameRateAndTicksPerFrame) {
@@ -284,7 +288,8 @@ TEST(MidiHeaderCheck, SmpteDivisionNeedsAKnownFrameRateAndTicksPerFrame) {
   }
   // 26 fps, 31 fps, -128 read as 128 fps, 1 fps, 24 fps with 0 ticks per frame.
   for (uint16_t division : {0xE628, 0xE128, 0x8028, 0xFF28, 0xE800}) {
-    EXPECT_EQ(conversion_error(Smf().header(0, 1, division).track().end_of_track().bytes()), ConversionError::kInvalidMidi)
+    EXPECT_EQ(conversion_error(Smf().header(0, 1, division).track().end_of_track().bytes()),
+              ConversionError::kInvalidMidi)
         << division;
   }
 }
