@@ -6,6 +6,8 @@
 
 #include <lame/lame.h>
 
+#include "audio/pcm_buffer.h"
+
 namespace onpu::audio {
 namespace {
 
@@ -21,7 +23,7 @@ void quiet(const char*, va_list) {}
 
 }  // namespace
 
-bool encode_mp3(const std::vector<int16_t>& pcm, const Mp3Format& format, std::vector<uint8_t>* mp3,
+bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std::vector<uint8_t>* mp3,
                 std::string* error) {
   mp3->clear();
   if (format.channels != 1 && format.channels != 2) {
@@ -52,21 +54,18 @@ bool encode_mp3(const std::vector<int16_t>& pcm, const Mp3Format& format, std::v
   }
 
   const size_t channels = static_cast<size_t>(format.channels);
-  const size_t frames = pcm.size() / channels;
+  const size_t frames = samples.size() / channels;
   std::vector<unsigned char> out(kChunkFrames * 5 / 4 + 7200);
-  std::vector<int16_t> left;
+  std::vector<int16_t> pcm(kChunkFrames * channels);
   for (size_t done = 0; done < frames;) {
     size_t count = std::min(kChunkFrames, frames - done);
+    to_pcm16(samples.data() + done * channels, count * channels, pcm.data());
     int written;
     if (channels == 2) {
-      // LAME's interleaved entry point takes a non-const pointer but only reads.
-      written = lame_encode_buffer_interleaved(gf, const_cast<short*>(pcm.data() + done * 2),
-                                               static_cast<int>(count), out.data(),
+      written = lame_encode_buffer_interleaved(gf, pcm.data(), static_cast<int>(count), out.data(),
                                                static_cast<int>(out.size()));
     } else {
-      left.assign(pcm.begin() + static_cast<std::ptrdiff_t>(done),
-                  pcm.begin() + static_cast<std::ptrdiff_t>(done + count));
-      written = lame_encode_buffer(gf, left.data(), left.data(), static_cast<int>(count), out.data(),
+      written = lame_encode_buffer(gf, pcm.data(), pcm.data(), static_cast<int>(count), out.data(),
                                    static_cast<int>(out.size()));
     }
     if (written < 0) {

@@ -16,9 +16,10 @@ struct Mp3Format {
   int kilobits_per_second = 128;
 };
 
-// Encodes 16-bit PCM (frames * channels samples) into *mp3. On failure
-// returns false with one line in *error.
-bool encode_mp3(const std::vector<int16_t>& pcm, const Mp3Format& format, std::vector<uint8_t>* mp3,
+// Encodes float samples in -1..1 (frames * channels of them) into *mp3,
+// rounding them to 16 bits a chunk at a time, so a long song needs no second
+// full-length copy. On failure returns false with one line in *error.
+bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std::vector<uint8_t>* mp3,
                 std::string* error);
 
 }  // namespace onpu::audio

@@ -69,11 +69,9 @@ bool render_song_mp3(const std::string& soundfont, const MidiTimeline& timeline,
 
   Stopwatch encode_watch;
   normalise_peak(&stereo, kSongPeak);
-  std::vector<int16_t> pcm = to_pcm16(stereo);
-  std::vector<float>().swap(stereo);
   Mp3Format format;
   format.channels = 2;
-  if (!encode_mp3(pcm, format, mp3, error)) return false;
+  if (!encode_mp3(stereo, format, mp3, error)) return false;
   console.out(step_line("曲を MP3 に変換しました", encode_watch.seconds()));
   return true;
 }
@@ -96,7 +94,7 @@ bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Co
       std::vector<float> mono;
       if (!renderer.render(pitch, &mono, error)) return false;
       std::vector<uint8_t> mp3;
-      if (!encode_mp3(to_pcm16(mono), format, &mp3, error)) return false;
+      if (!encode_mp3(mono, format, &mp3, error)) return false;
       found = by_pitch.emplace(pitch, std::move(mp3)).first;
     }
     entries->push_back({"piano/" + std::to_string(key) + ".mp3", found->second});
@@ -134,6 +132,7 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!read_file_bytes(request.midi_path, &midi_bytes, error)) return false;
   MidiTimeline timeline;
   if (!read_midi_timeline(midi_bytes, &timeline, error)) return false;
+  if (!check_song_length(timeline, error)) return false;
 
   std::string soundfont;
   if (!find_default_soundfont(request.soundfont, &soundfont, error)) return false;

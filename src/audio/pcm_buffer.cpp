@@ -40,15 +40,13 @@ void fade_out(std::vector<float>* samples, int channels, size_t fade_frames) {
   }
 }
 
-std::vector<int16_t> to_pcm16(const std::vector<float>& samples) {
-  std::vector<int16_t> pcm(samples.size());
-  for (size_t i = 0; i < samples.size(); ++i) {
+void to_pcm16(const float* samples, size_t count, int16_t* out) {
+  for (size_t i = 0; i < count; ++i) {
     float scaled = samples[i] * 32767.0f;
     if (!(scaled > -32768.0f)) scaled = -32768.0f;  // NaN lands here too
     if (scaled > 32767.0f) scaled = 32767.0f;
-    pcm[i] = static_cast<int16_t>(std::lround(scaled));
+    out[i] = static_cast<int16_t>(std::lround(scaled));
   }
-  return pcm;
 }
 
 }  // namespace onpu::audio

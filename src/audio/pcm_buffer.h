@@ -29,7 +29,7 @@ std::vector<float> mix_to_mono(const std::vector<float>& stereo);
 // frame ends at exactly zero. A shorter buffer is faded as a whole.
 void fade_out(std::vector<float>* samples, int channels, size_t fade_frames);
 
-// Rounds each sample to the nearest 16-bit value, clamping at full scale.
-std::vector<int16_t> to_pcm16(const std::vector<float>& samples);
+// Rounds `count` samples to the nearest 16-bit values, clamping at full scale.
+void to_pcm16(const float* samples, size_t count, int16_t* out);
 
 }  // namespace onpu::audio

@@ -52,16 +52,19 @@ size_t song_frame_count(const MidiTimeline& timeline) {
   return (frames + block - 1) / block * block;
 }
 
+bool check_song_length(const MidiTimeline& timeline, std::string* error) {
+  if (timeline.end_seconds + kSongTailSeconds <= kMaxSongSeconds) return true;
+  char text[160];
+  std::snprintf(text, sizeof text, "エラー: 曲が長すぎます (%.0f 分; 音声は %.0f 分までです)\n",
+                timeline.end_seconds / 60.0, kMaxSongSeconds / 60.0);
+  *error = text;
+  return false;
+}
+
 bool render_song(SynthInstance& synth, const MidiTimeline& timeline, const RenderProgress& progress,
                  std::vector<float>* stereo, std::string* error) {
   stereo->clear();
-  if (timeline.end_seconds + kSongTailSeconds > kMaxSongSeconds) {
-    char text[160];
-    std::snprintf(text, sizeof text, "エラー: 曲が長すぎます (%.0f 分; 音声は %.0f 分までです)\n",
-                  timeline.end_seconds / 60.0, kMaxSongSeconds / 60.0);
-    *error = text;
-    return false;
-  }
+  if (!check_song_length(timeline, error)) return false;
   const size_t total = song_frame_count(timeline);
   stereo->assign(total * 2, 0.0f);
 

@@ -24,12 +24,15 @@ constexpr double kMaxSongSeconds = 60.0 * 60.0;
 // 64-frame blocks.
 size_t song_frame_count(const MidiTimeline& timeline);
 
+// Fails (one line in *error) for a song longer than kMaxSongSeconds.
+bool check_song_length(const MidiTimeline& timeline, std::string* error);
+
 // Called now and then with the frames rendered so far and the total.
 using RenderProgress = std::function<void(size_t done_frames, size_t total_frames)>;
 
 // Renders the song into *stereo (interleaved, 2 * song_frame_count floats).
 // `synth` must be freshly created: its state becomes part of the song.
-// Fails only for a song longer than kMaxSongSeconds.
+// Fails only where check_song_length does.
 bool render_song(SynthInstance& synth, const MidiTimeline& timeline, const RenderProgress& progress,
                  std::vector<float>* stereo, std::string* error);
 

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+
+#ifdef ONPU_AUDIO_HAVE_GLIB
+#include <glib.h>
+#endif
 #include <vector>
 
 namespace onpu::audio {
@@ -41,6 +45,24 @@ bool looks_like_soundfont(const std::string& path) {
   return std::memcmp(bytes + 8, "sfbk", 4) == 0 || std::memcmp(bytes + 8, "DLS ", 4) == 0;
 }
 
+#ifdef ONPU_AUDIO_HAVE_GLIB
+void drop_glib_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+#endif
+
+// Loads the SoundFont with GLib's console messages switched off: when
+// FluidSynth's own loader refuses a file, the DLS loader it tries next
+// complains on standard error, and our error line already says it all.
+int load_quietly(fluid_synth_t* synth, const std::string& path) {
+#ifdef ONPU_AUDIO_HAVE_GLIB
+  GLogFunc previous = g_log_set_default_handler(drop_glib_message, nullptr);
+  int id = fluid_synth_sfload(synth, path.c_str(), 1);
+  g_log_set_default_handler(previous, nullptr);
+  return id;
+#else
+  return fluid_synth_sfload(synth, path.c_str(), 1);
+#endif
+}
+
 }  // namespace
 
 std::unique_ptr<SynthInstance> SynthInstance::create(const std::string& soundfont, bool effects,
@@ -74,7 +96,7 @@ std::unique_ptr<SynthInstance> SynthInstance::create(const std::string& soundfon
     *error = "エラー: SoundFont (.sf2/.sf3/.dls) ではありません: " + soundfont + "\n";
     return nullptr;
   }
-  if (fluid_synth_sfload(instance->synth_, soundfont.c_str(), 1) == FLUID_FAILED) {
+  if (load_quietly(instance->synth_, soundfont) == FLUID_FAILED) {
     std::string detail = last_fluid_error();
     for (char& c : detail) {
       if (c == '\n' || c == '\r') c = ' ';

@@ -37,18 +37,5 @@ TEST(FileBytes, FailedWriteLeavesNothingAndKeepsWhatWasThere) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"keep.txt", "taken.osz"}));
 }
 
-TEST(FileBytes, ReadsWholeFilesAndRefusesFolders) {
-  testing::ScratchDir dir;
-  std::vector<uint8_t> bytes;
-  std::string error;
-  dir.write("a.osu", {'x', 0, 'y'});
-  ASSERT_TRUE(read_file_bytes(dir.file("a.osu"), &bytes, &error));
-  EXPECT_EQ(bytes, (std::vector<uint8_t>{'x', 0, 'y'}));
-  EXPECT_FALSE(read_file_bytes(dir.path(), &bytes, &error));
-  EXPECT_FALSE(read_file_bytes(dir.file("missing.osu"), &bytes, &error));
-  EXPECT_NE(error.find("missing.osu"), std::string::npos);
-  EXPECT_EQ(file_name_of(dir.file("a.osu")), "a.osu");
-}
-
 }  // namespace
 }  // namespace onpu::audio

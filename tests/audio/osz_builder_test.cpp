@@ -224,8 +224,12 @@ TEST(OszFailure, MissingSoundFontOrBadInputFailsAndLeavesNoFile) {
   r = base;
   r.keys = {60, 256};
   attempt(r, "256");
-  // A SoundFont file that is not one.
+  // A file that is no SoundFont, and one that only starts like one.
   r = base;
+  r.soundfont = dir.file("a.osu");
+  attempt(r, "SoundFont");
+  Bytes damaged = {'R', 'I', 'F', 'F', 16, 0, 0, 0, 's', 'f', 'b', 'k', 'L', 'I', 'S', 'T', 4, 0, 0, 0, 'j', 'u', 'n', 'k'};
+  dir.write("a.osu", damaged);
   r.soundfont = dir.file("a.osu");
   attempt(r, "SoundFont");
 }

@@ -59,10 +59,5 @@ TEST_F(SoundfontLocator, NothingFoundNamesEveryPlaceLookedAtOnOneLine) {
   EXPECT_EQ(error.find('\n'), error.size() - 1);
 }
 
-TEST(SoundfontLocatorDefaults, LookFirstWhereDebianInstallsFluidR3) {
-  ASSERT_FALSE(default_soundfont_paths().empty());
-  EXPECT_EQ(default_soundfont_paths().front(), "/usr/share/sounds/sf2/FluidR3_GM.sf2");
-}
-
 }  // namespace
 }  // namespace onpu::audio
