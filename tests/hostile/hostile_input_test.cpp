@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -43,6 +44,14 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
+}
+
+int line_count(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) ++count;
+  return count;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -412,10 +421,7 @@ TEST(HostileInput, MultiTrackFileCutAtEveryByteNeverWritesAPartialBeatmap) {
         EXPECT_FALSE(c.output_opened);
         continue;
       }
-      std::istringstream lines(hit_object_lines(c.osu));
-      std::string line;
-      int count = 0;
-      while (std::getline(lines, line)) ++count;
+      const int count = line_count(hit_object_lines(c.osu));
       EXPECT_EQ(count, c.result.note_count);
       if (circle_notes < 0) circle_notes = count;
       EXPECT_EQ(count, circle_notes);
@@ -454,6 +460,35 @@ TEST(HostileInput, FileCutAfterADeltaTimeConvertsWhatCameBefore) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"song-circle.osu", "song-slider-horizontal.osu",
                                                      "song-slider-vertical.osu", "song.mid"}));
   EXPECT_EQ(hit_object_lines(read_file(dir.file("song-circle.osu"))), kKey60At0);
+}
+
+// The fuzz target's own inputs, the regressions it found among them, in the
+// ordinary test run too (and so under the sanitizers).
+TEST(HostileInput, EveryFuzzCorpusInputEndsInBeatmapOrOneMessage) {
+  namespace fs = std::filesystem;
+  const fs::path corpus = fs::path(__FILE__).parent_path().parent_path().parent_path() / "fuzz" / "corpus";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no fuzz corpus at " << corpus;
+  int inputs = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const std::string text = read_file(entry.path().string());
+    const Bytes midi(text.begin(), text.end());
+    int circle_notes = -1;
+    for (Mode mode : {Mode::kCircle, Mode::kVertical, Mode::kHorizontal}) {
+      Converted c = convert_bytes(midi, mode);
+      if (c.result.error != ConversionError::kNone) {
+        EXPECT_NE(fatal_message(c), "");
+        EXPECT_FALSE(c.output_opened);
+        continue;
+      }
+      const int count = line_count(hit_object_lines(c.osu));
+      EXPECT_EQ(count, c.result.note_count);
+      if (circle_notes < 0) circle_notes = count;
+      EXPECT_EQ(count, circle_notes);
+    }
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0);
 }
 
 }  // namespace
