@@ -70,14 +70,19 @@ class TempoMap {
   std::vector<TimeSignature> signatures_;
 };
 
-// Seconds of ticks that only grow, as one track's events have them: walks the
-// tempo map forward instead of searching it every time.
+// Seconds of ticks that only grow, as one track's events have them: steps the
+// tempo map forward instead of searching it every time. A jump over more than
+// one segment is searched, not walked: every track of a file may jump over
+// all of its tempo changes, and walking would cost tracks times changes.
 class TempoCursor {
  public:
   explicit TempoCursor(const TempoMap& map) : map_(&map) {}
   double seconds(uint64_t tick) {
     const std::vector<TempoSegment>& segments = map_->segments();
-    while (segment_ + 1 < segments.size() && tick >= segments[segment_ + 1].tick) ++segment_;
+    if (segment_ + 1 < segments.size() && tick >= segments[segment_ + 1].tick) {
+      ++segment_;
+      if (segment_ + 1 < segments.size() && tick >= segments[segment_ + 1].tick) segment_ = map_->segment_at(tick);
+    }
     return map_->seconds_in_segment(segment_, tick);
   }
 
