@@ -5,6 +5,7 @@
 // file merely claims, and without a partial output file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -316,6 +317,38 @@ TEST(HostileInput, MillionBarSongOfAThousandBytesKeepsAThousandMeasures) {
   EXPECT_EQ(hit_object_lines(c.osu),
             "243,192,1999000,5,0,0:0:0:78:piano/60.mp3\n"
             "250,30,2001000,1,0,0:0:0:78:piano/62.mp3\n");
+}
+
+// Track 0 changes the tempo at every tick up to tick `changes`; each of the
+// other tracks holds one note after the last change. Bytes: 7 per change, 16
+// per note track.
+Bytes tempo_changes_crossed_by_many_tracks(int changes, int note_tracks) {
+  Smf smf;
+  smf.header(1, static_cast<uint16_t>(note_tracks + 1), 480).track();
+  for (int i = 0; i < changes; ++i) smf.tempo(1, 500000 + i % 2);
+  smf.end_of_track();
+  for (int i = 0; i < note_tracks; ++i) smf.track().note_on(changes + 5, i % 16, 60, 100).end_of_track();
+  return smf.bytes();
+}
+
+double fastest_conversion_seconds(const Bytes& midi) {
+  double fastest = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    auto start = std::chrono::steady_clock::now();
+    Converted c = convert_bytes(midi, Mode::kCircle);
+    fastest = std::min(fastest, seconds_since(start));
+    EXPECT_EQ(c.result.error, ConversionError::kNone);
+  }
+  return fastest;
+}
+
+TEST(HostileInput, ManyTracksCrossingManyTempoChangesTakeTimeInProportionToTheFile) {
+  // Each note track reaches its note past every tempo change. Four times the
+  // changes and four times the tracks make four times the bytes; the time
+  // must grow with the bytes, not with changes times tracks (sixteen times).
+  const double small = fastest_conversion_seconds(tempo_changes_crossed_by_many_tracks(8000, 8000));
+  const double large = fastest_conversion_seconds(tempo_changes_crossed_by_many_tracks(32000, 32000));
+  EXPECT_LT(large, 8 * small + 0.05) << "8000 x 8000: " << small << " s, 32000 x 32000: " << large << " s";
 }
 
 // A small valid file, byte by byte:
