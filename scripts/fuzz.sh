@@ -61,6 +61,7 @@ status=0
 if [ "$status" -ne 0 ]; then
   echo "fuzz: the conversion failed on an input (exit status $status); see $artifacts/:" >&2
   ls -l "$artifacts" >&2
+  echo "replay one with: $build/onpu_fuzz $artifacts/<file>" >&2
   exit 1
 fi
 echo "fuzz: no finding in ${seconds} s; corpus $(ls "$corpus" | wc -l) files"
