@@ -11,6 +11,10 @@
 # each time from fuzz/corpus/, the shared MIDI corpus next to the checkout
 # (../shared/corpus/smf-test-files) when it is there, and examples/*.mid.
 set -euo pipefail
+
+# The whole script is read before it runs, so editing it during a long run
+# does not change the run.
+main() {
 cd "$(dirname "$0")/.."
 seconds="${1:-180}"
 build=build-fuzz
@@ -65,3 +69,5 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 echo "fuzz: no finding in ${seconds} s; corpus $(ls "$corpus" | wc -l) files"
+}
+main "$@"
