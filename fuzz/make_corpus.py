@@ -108,6 +108,22 @@ SEEDS = {
     "meta-cut-in-chunk.mid": header(1, 2, 480) + chunk(
         ev(0, 0x90, 60, 100) + ev(0, 0xFF)) + chunk(ev(5, 0x90, 62, 100) + EOT),
     "zero-tracks.mid": header(0, 0, 480),
+    "meta-length-4gb.mid": header(1, 2, 480) + chunk(
+        ev(0, 0x90, 60, 100) + ev(0, 0xFF, 0x01) + vlq(0xFFFFFFFF) + b"abc") + chunk(
+        ev(480, 0x91, 64, 100) + EOT),
+    "sysex-length-4gb.mid": header(1, 2, 480) + chunk(
+        ev(0, 0x90, 60, 100) + ev(0, 0xF0) + vlq(0xFFFFFFFF) + b"abc") + chunk(
+        ev(480, 0x91, 64, 100) + EOT),
+    "track-length-4gb.mid": header(1, 2, 480) + chunk(
+        ev(0, 0x90, 60, 100) + EOT, length=0xFFFFFFFF) + chunk(ev(0, 0x91, 64, 100) + EOT),
+    "delta-six-bytes.mid": header(0, 1, 480) + chunk(
+        bytes([0x81, 0x80, 0x80, 0x80, 0x83, 0x60, 0x90, 60, 100]) + EOT),
+    "million-bars.mid": header(0, 1, 1) + chunk(
+        meta(0, 0x01, b"x" * 957) + ev(3998, 0x90, 60, 100) + ev(4, 0x90, 62, 100) +
+        meta(0x0FFFFFFF, 0x2F, [])),
+    "tracks-crossing-tempo-changes.mid": header(1, 201, 480) + chunk(
+        b"".join(tempo(1, 500000 + i % 2) for i in range(200)) + EOT) + b"".join(
+        chunk(ev(205, 0x90 | (i % 16), 60, 100) + EOT) for i in range(200)),
 }
 
 
