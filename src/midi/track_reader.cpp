@@ -149,6 +149,8 @@ ReadStatus TrackReader::next(TrackEvent* event) {
     uint64_t length = 0;
     if (byte == 0xF0 || byte == 0xF7) {
       if (!read_length(&length)) return cut(ReadStatus::kTrackEnded);
+      event->data_offset = position();
+      event->data_length = length;
     } else if (byte == 0xF1 || byte == 0xF3) {
       length = 1;
     } else if (byte == 0xF2) {

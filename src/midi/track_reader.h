@@ -51,6 +51,10 @@ struct TrackEvent {
   uint8_t meta_type = 0;
   uint64_t meta_length = 0;
   uint8_t meta_data[4] = {0, 0, 0, 0};  // filled when meta_length is at most 4
+  // 0xF0 and 0xF7 only: where the body (after the length) starts in the
+  // source and how long the length says it is. The reader passes over it.
+  uint64_t data_offset = 0;
+  uint64_t data_length = 0;
 };
 
 enum class ReadStatus {
