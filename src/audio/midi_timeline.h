@@ -1,12 +1,11 @@
 // The playback view of a Standard MIDI File: every channel message and system
 // exclusive message of all tracks, merged into one list and timed in seconds
-// through the tempo map. The song renderer plays this list; the beatmap side
-// of the program reads MIDI files on its own.
+// through the tempo map. The song renderer plays this list.
 //
-// Accepted: format 0, 1 and 2 (format 2 tracks are merged like format 1),
-// metrical and SMPTE time division, running status, and a RIFF "RMID"
-// wrapper. A track chunk that ends early ends that track; chunks other than
-// "MTrk" are skipped.
+// The file is read with the converter's own track reader and tempo map, so
+// the song keeps time with the beatmap's hit objects on damaged files too:
+// what the converter accepts, passes over or takes as a tempo, this reads
+// the same way. Format 2 tracks are merged like format 1.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +27,14 @@ struct MidiTimeline {
   // Ascending time; events at the same tick keep track order, then file order.
   std::vector<TimedEvent> events;
   std::vector<uint8_t> sysex_bytes;
-  // Time of the last event of the longest track (its End of Track, normally):
-  // where the song ends before any release tail.
+  // Time of the latest last event of any track (its End of Track, normally):
+  // where the song ends before any release tail, as in the beatmap.
   double end_seconds = 0;
 };
 
-// Parses `bytes`. On failure returns false with one line of text in *error.
+// Parses `bytes`. A header the converter refuses gives false with its
+// message in *error. A missing or damaged track chunk ends the reading there;
+// what was read before stays.
 bool read_midi_timeline(const std::vector<uint8_t>& bytes, MidiTimeline* timeline,
                         std::string* error);
 
