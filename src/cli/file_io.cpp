@@ -5,6 +5,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -69,13 +70,30 @@ bool AtomicOutputFile::open(const std::string& target_path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     seed = seed * 1103515245u + 12345u;
     std::string candidate = target_path + ".tmp" + std::to_string(seed % 1000000u);
-    std::FILE* file = _wfopen(to_wide(candidate).c_str(), L"wbx");
-    if (file) {
-      temp_path_ = candidate;
-      stream_ = file;
-      return true;
+    // CREATE_NEW, not _wfopen's "x": the msvcrt.dll that MinGW links either
+    // ignores "x" (and truncates a file that is there) or rejects the mode.
+    const std::wstring wide_candidate = to_wide(candidate);
+    HANDLE handle = CreateFileW(wide_candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      return false;
     }
-    if (errno != EEXIST) return false;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    std::FILE* file = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (!file) {
+      if (descriptor >= 0) {
+        _close(descriptor);
+      } else {
+        CloseHandle(handle);
+      }
+      DeleteFileW(wide_candidate.c_str());
+      return false;
+    }
+    temp_path_ = candidate;
+    stream_ = file;
+    return true;
   }
   return false;
 }
