@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows onpu.exe and its unit tests with MinGW-w64 and runs
+# them under Wine: the unit tests, then end-to-end checks of onpu.exe against
+# a Linux onpu built from the same sources.
+#
+# Usage: scripts/windows-cross.sh [--install] [--linux-onpu PATH] [--jobs N]
+#   --install         install the Debian packages it needs when missing
+#                     (g++-mingw-w64-x86-64, wine, wine64)
+#   --linux-onpu PATH the Linux onpu to compare with; without it one is built
+#                     into build-windows/linux-onpu
+#   --jobs N          parallel build and test jobs (default: the core count)
+# Everything lands in build-windows/ (the Wine prefix in build-windows/wineprefix).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+install=0
+linux_onpu=""
+jobs=$(nproc)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --install) install=1 ;;
+    --linux-onpu) linux_onpu=$(realpath "$2"); shift ;;
+    --jobs) jobs=$2; shift ;;
+    *) echo "usage: $0 [--install] [--linux-onpu PATH] [--jobs N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+build="$root/build-windows"
+started=$SECONDS
+phase_name=""
+phase_start=$SECONDS
+timings=()
+phase() {
+  [ -z "$phase_name" ] || timings+=("$phase_name: $((SECONDS - phase_start)) s")
+  phase_name=$1
+  phase_start=$SECONDS
+  [ -z "$phase_name" ] || echo "== windows: $phase_name"
+}
+
+packages=(g++-mingw-w64-x86-64 wine wine64)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ $install = 0 ]; then
+    echo "missing packages: ${missing[*]} (run with --install, or apt-get install --no-install-recommends them)" >&2
+    exit 1
+  fi
+  phase "installing ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine: its own absolute prefix; a UTF-8 locale, or Japanese arguments and
+# file names arrive as garbage; no Mono or Gecko (they would be downloaded).
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+wine=$(command -v wine)
+mkdir -p "$WINEPREFIX"
+
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+
+# The server and Wine's services (services.exe, winedevice.exe, ...) live on
+# after the process that started them and keep its standard streams. Started
+# here, with their output sent to a log, they cannot hold a pipe of CTest's
+# open; otherwise the first test to run Wine starts them and CTest waits for
+# them until the test's timeout. A persistent server also spares every test
+# run the start-up. wineboot creates the prefix the first time (-i) and
+# starts the services.
+phase "starting Wine in $WINEPREFIX"
+stop_wine
+wineserver -p </dev/null >"$build/wineserver.log" 2>&1
+boot=()
+[ -f "$WINEPREFIX/system.reg" ] || boot=(-i)
+timeout 600 wineboot "${boot[@]}" </dev/null >"$build/wineboot.log" 2>&1 || {
+  cat "$build/wineboot.log" >&2
+  exit 1
+}
+
+if [ -z "$linux_onpu" ]; then
+  phase "building the Linux onpu to compare with"
+  cmake -S . -B "$build/linux-onpu" -G Ninja -DCMAKE_BUILD_TYPE=Release -DONPU_TESTS=OFF -DONPU_AUDIO=OFF >/dev/null
+  cmake --build "$build/linux-onpu" -j "$jobs" --target onpu
+  linux_onpu="$build/linux-onpu/onpu"
+fi
+
+phase "cross-building onpu.exe and onpu_tests.exe"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
+  -DONPU_AUDIO=OFF -DONPU_LINUX_ONPU="$linux_onpu" >/dev/null
+cmake --build "$build" -j "$jobs" --target onpu onpu_tests
+
+# Linked statically: nothing from MinGW (libstdc++, libgcc, winpthread).
+for exe in "$build/onpu.exe" "$build/tests/onpu_tests.exe"; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
+  echo "$(basename "$exe") imports: $dlls"
+  if echo "$dlls" | grep -qiE '(^| )lib[^ ]*\.dll'; then
+    echo "$(basename "$exe") needs MinGW DLLs: $dlls" >&2
+    exit 1
+  fi
+done
+
+phase "testing under Wine"
+ctest --test-dir "$build" --output-on-failure --timeout 300 -j "$jobs"
+
+phase "stopping Wine"
+stop_wine
+phase ""
+printf '== windows: %s\n' "${timings[@]}"
+echo "== windows: done in $((SECONDS - started)) s"

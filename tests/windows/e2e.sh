@@ -1,0 +1,315 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows onpu.exe under Wine, against a Linux build
+# of the same sources: Japanese file names and arguments, both kinds of path
+# separator, mode both, a missing file, the console text as UTF-8 in a pipe,
+# and .osu files byte for byte identical to the Linux build's.
+#
+# Usage: tests/windows/e2e.sh ONPU_EXE LINUX_ONPU [CASE...]
+#   With no CASE every case runs; --list prints the case names.
+# Needs a booted Wine prefix (WINEPREFIX) and, for speed, a running wineserver.
+# Environment: WINE (default wine), ONPU_E2E_TIMEOUT (seconds per run, 60),
+# ONPU_CORPUS_DIR (MIDI files to compare on; default ../shared/corpus beside
+# the checkout; left out when missing).
+set -uo pipefail
+
+cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
+       usage_and_invalid_mode melody_all_modes corpus_all_modes)
+
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${cases[@]}"
+  exit 0
+fi
+if [ $# -lt 2 ]; then
+  echo "usage: $0 ONPU_EXE LINUX_ONPU [CASE...] | --list" >&2
+  exit 2
+fi
+
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$(realpath "$1")
+linux=$(realpath "$2")
+shift 2
+[ $# -gt 0 ] && cases=("$@")
+
+melody="$here/../../examples/melody.mid"
+corpus=${ONPU_CORPUS_DIR:-$here/../../../shared/corpus/smf-test-files}
+wine=${WINE:-wine}
+step_timeout=${ONPU_E2E_TIMEOUT:-60}
+# Without a UTF-8 locale Wine turns Japanese arguments and names into garbage
+# (LC_ALL, when set, wins over LANG).
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+export WINEDEBUG=${WINEDEBUG:--all}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/onpu-windows-e2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failures=0
+failed_case=0
+fail() {
+  echo "  FAIL: $*"
+  failed_case=1
+}
+
+# run_windows NAME DIR ARGS...: runs onpu.exe in DIR; NAME.out, NAME.err and
+# NAME.status land in $work.
+run_windows() {
+  local name=$1 dir=$2
+  shift 2
+  (cd "$dir" && timeout "$step_timeout" "$wine" "$exe" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+  echo $? >"$work/$name.status"
+}
+
+run_linux() {
+  local name=$1 dir=$2
+  shift 2
+  (cd "$dir" && "$linux" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+  echo $? >"$work/$name.status"
+}
+
+# A fresh directory; with a second argument, a copy of that MIDI file named
+# by the third inside it.
+fresh_dir() {
+  local dir
+  dir=$(mktemp -d "$work/dir.XXXXXX")
+  if [ $# -ge 2 ]; then
+    mkdir -p "$(dirname "$dir/$2")"
+    cp "$1" "$dir/$2"
+  fi
+  echo "$dir"
+}
+
+# The Windows form of a directory under $work, as Wine shows it to the
+# program (asked of Wine once, for $work itself).
+work_windows=$(timeout "$step_timeout" "$wine" winepath -w "$work" 2>/dev/null | tr -d '\r')
+if [ -z "$work_windows" ]; then
+  echo "winepath failed: is WINEPREFIX ($WINEPREFIX) a booted Wine prefix?" >&2
+  exit 1
+fi
+windows_dir() {
+  local rest=${1#"$work"/}
+  echo "$work_windows\\${rest//\//\\}"
+}
+
+# read_text VAR FILE: the whole file into VAR, trailing line feeds kept.
+read_text() {
+  IFS= read -r -d '' "$1" <"$2" || true
+}
+
+expect_status() {  # NAME WANTED
+  local got
+  got=$(cat "$work/$1.status")
+  [ "$got" = "$2" ] || fail "$1: exit status $got, wanted $2 (stderr: $(head -c 300 "$work/$1.err"))"
+}
+
+expect_entries() {  # DIR NAMES... (sorted)
+  local dir=$1
+  shift
+  local got wanted
+  got=$(cd "$dir" && LC_ALL=C ls -A | LC_ALL=C sort | tr '\n' ' ')
+  wanted=$( (($# == 0)) || printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' ')
+  [ "$got" = "$wanted" ] || fail "entries of $(basename "$dir"): [$got], wanted [$wanted]"
+}
+
+expect_same_bytes() {  # WINDOWS_FILE LINUX_FILE
+  if [ ! -f "$1" ]; then
+    fail "missing $(basename "$1")"
+  elif [ ! -f "$2" ]; then
+    fail "the Linux build wrote no $(basename "$2")"
+  elif ! cmp -s "$1" "$2"; then
+    fail "$(basename "$1") differs from the Linux build's: $(cmp "$1" "$2" 2>&1 | head -1)"
+  fi
+}
+
+# Windows console text in a pipe: UTF-8, every line ended by CR LF (the C
+# runtime's text mode). Equal to the Linux text once the Linux directory is
+# replaced by the Windows one with its separator.
+expect_same_console() {  # WINDOWS_NAME LINUX_NAME STREAM LINUX_DIR WINDOWS_DIR
+  local stream=$3 linux_dir=$4 windows_dir=$5
+  local got wanted
+  read_text got "$work/$1.$stream"
+  read_text wanted "$work/$2.$stream"
+  if ! iconv -f UTF-8 -t UTF-8 "$work/$1.$stream" >/dev/null 2>&1; then
+    fail "$1.$stream is not valid UTF-8"
+    return
+  fi
+  local lf_only=${got//$'\r\n'/$'\n'}
+  local line_feeds=${got//[!$'\n']/}
+  if [[ $lf_only == *$'\r'* ]] || [ $((${#got} - ${#lf_only})) != ${#line_feeds} ]; then
+    fail "$1.$stream: line ends are not all CR LF"
+  fi
+  got=$lf_only
+  wanted=${wanted//"$linux_dir/"/"$windows_dir\\"}
+  if [ "$got" != "$wanted" ]; then
+    fail "$1.$stream differs from the Linux build's:"
+    diff <(printf '%s' "$wanted") <(printf '%s' "$got") | head -10 | sed 's/^/    /'
+  fi
+}
+
+# --- cases -----------------------------------------------------------------
+
+# 曲.mid gives 曲.osu: the argument, the opened and the created file names and
+# the console lines all carry the Japanese name intact.
+case_japanese_name() {
+  local w l wd
+  w=$(fresh_dir "$melody" 曲.mid)
+  l=$(fresh_dir "$melody" 曲.mid)
+  wd=$(windows_dir "$w")
+  run_windows win "$w" 曲.mid
+  run_linux lin "$l" 曲.mid
+  expect_status win 0
+  expect_entries "$w" 曲.mid 曲.osu
+  expect_same_bytes "$w/曲.osu" "$l/曲.osu"
+  expect_same_console win lin out "$l" "$wd"
+  grep -qF "出力ファイル: $wd\\曲.osu" "$work/win.out" || fail "no output line with $wd\\曲.osu"
+  expect_same_console win lin err "$l" "$wd"
+}
+
+# dir\song.live.mid: the name after the last backslash, up to the last full
+# stop, names the output, which goes into the current directory.
+case_backslash_path() {
+  local w l
+  w=$(fresh_dir "$melody" sub/song.live.mid)
+  l=$(fresh_dir "$melody" sub/song.live.mid)
+  run_windows win "$w" 'sub\song.live.mid'
+  run_linux lin "$l" sub/song.live.mid
+  expect_status win 0
+  expect_entries "$w" song.live.osu sub
+  expect_entries "$w/sub" song.live.mid
+  expect_same_bytes "$w/song.live.osu" "$l/song.live.osu"
+  grep -qF "MIDIファイルを解析中: sub\\song.live.mid" "$work/win.out" || fail "the analysing line lacks the path as given"
+}
+
+# dir/song.mid: with no backslash at all, the last forward slash separates.
+case_slash_path() {
+  local w l
+  w=$(fresh_dir "$melody" 楽譜/song.mid)
+  l=$(fresh_dir "$melody" 楽譜/song.mid)
+  run_windows win "$w" 楽譜/song.mid
+  run_linux lin "$l" 楽譜/song.mid
+  expect_status win 0
+  expect_entries "$w" song.osu 楽譜
+  expect_same_bytes "$w/song.osu" "$l/song.osu"
+}
+
+# Mode both: three files named after the song, each identical to the Linux
+# build's, and the console text of all three conversions.
+case_mode_both() {
+  local w l wd suffix
+  w=$(fresh_dir "$melody" 曲.mid)
+  l=$(fresh_dir "$melody" 曲.mid)
+  wd=$(windows_dir "$w")
+  run_windows win "$w" 曲.mid both
+  run_linux lin "$l" 曲.mid both
+  expect_status win 0
+  expect_entries "$w" 曲.mid 曲-circle.osu 曲-slider-horizontal.osu 曲-slider-vertical.osu
+  for suffix in circle slider-vertical slider-horizontal; do
+    expect_same_bytes "$w/曲-$suffix.osu" "$l/曲-$suffix.osu"
+  done
+  grep -qF "出力ファイル3: $wd\\曲-slider-horizontal.osu" "$work/win.out" || fail "no third output line"
+  expect_same_console win lin out "$l" "$wd"
+}
+
+# A file that does not exist: the Japanese message names it, status 1, and
+# nothing is written.
+case_missing_file() {
+  local w got
+  w=$(fresh_dir)
+  run_windows win "$w" 無い.mid
+  expect_status win 1
+  expect_entries "$w"
+  read_text got "$work/win.err"
+  [ "$got" = $'エラー: MIDIファイルを開けません: 無い.mid\r\n' ] ||
+    fail "stderr is [$(cat "$work/win.err")]"
+}
+
+# In mode both the first failure ends the run before any file is written.
+case_missing_file_mode_both() {
+  local w l wd got
+  w=$(fresh_dir)
+  l=$(fresh_dir)
+  wd=$(windows_dir "$w")
+  run_windows win "$w" 'sub\無い.mid' both
+  run_linux lin "$l" 'sub/無い.mid' both
+  expect_status win 1
+  expect_entries "$w"
+  read_text got "$work/win.err"
+  [ "$got" = $'エラー: MIDIファイルを開けません: sub\\無い.mid\r\n' ] ||
+    fail "stderr is [$(cat "$work/win.err")]"
+  expect_same_console win lin out "$l" "$wd"
+}
+
+# No arguments: the usage text on standard error; an unknown Japanese mode
+# word comes back intact in its message.
+case_usage_and_invalid_mode() {
+  local w l got
+  w=$(fresh_dir "$melody" 曲.mid)
+  l=$(fresh_dir "$melody" 曲.mid)
+  run_windows win "$w"
+  run_linux lin "$l"
+  expect_status win 1
+  # The first line names the program as typed, which differs by platform.
+  sed -i '1s/^使用方法: .* </使用方法: onpu </' "$work/win.err" "$work/lin.err"
+  expect_same_console win lin err "$l" "$l"
+  run_windows win "$w" 曲.mid 円
+  expect_status win 1
+  expect_entries "$w" 曲.mid
+  read_text got "$work/win.err"
+  [ "$got" = $'エラー: 無効なモード \'円\'\r\n' ] || fail "stderr is [$(cat "$work/win.err")]"
+  [ ! -s "$work/win.out" ] || fail "standard output is not empty: [$(cat "$work/win.out")]"
+}
+
+# compare_modes MIDI NAME: every mode word, Windows against Linux: status,
+# .osu bytes and both console streams.
+compare_modes() {
+  local midi=$1 name=$2 mode w l wd
+  for mode in circle slider-vertical slider-horizontal; do
+    w=$(fresh_dir "$midi" "$name")
+    l=$(fresh_dir "$midi" "$name")
+    wd=$(windows_dir "$w")
+    run_windows win "$w" "$name" "$mode"
+    run_linux lin "$l" "$name" "$mode"
+    expect_status win "$(cat "$work/lin.status")"
+    if [ -f "$l/${name%.*}.osu" ]; then
+      expect_same_bytes "$w/${name%.*}.osu" "$l/${name%.*}.osu"
+    else
+      expect_entries "$w" "$name"
+    fi
+    expect_same_console win lin out "$l" "$wd"
+    expect_same_console win lin err "$l" "$wd"
+  done
+}
+
+case_melody_all_modes() {
+  compare_modes "$melody" melody.mid
+}
+
+# Real files, some of them damaged: tempo changes, many notes, odd chunks.
+case_corpus_all_modes() {
+  if [ ! -d "$corpus" ]; then
+    echo "  skipped: no MIDI corpus at $corpus"
+    return
+  fi
+  local file
+  for file in test-2-tracks-type-1.mid test-all-gm-sounds.mid test-non-midi-track.mid test-track-length.mid; do
+    [ -f "$corpus/$file" ] && compare_modes "$corpus/$file" "$file"
+  done
+}
+
+passed=0
+for name in "${cases[@]}"; do
+  if ! declare -F "case_$name" >/dev/null; then
+    echo "unknown case: $name" >&2
+    exit 2
+  fi
+  failed_case=0
+  start=$SECONDS
+  "case_$name"
+  if [ $failed_case = 0 ]; then
+    echo "ok   $name ($((SECONDS - start)) s)"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $name"
+    failures=$((failures + 1))
+  fi
+done
+echo "windows e2e: $passed passed, $failures failed"
+[ $failures = 0 ]
