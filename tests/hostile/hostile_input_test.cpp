@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,10 +53,6 @@ int line_count(const std::string& text) {
   int count = 0;
   while (std::getline(lines, line)) ++count;
   return count;
-}
-
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 long status_field_kb(const char* field) {
@@ -183,9 +179,7 @@ TEST(HostileInput, LengthsOfFourGigabytesTakeNoMemoryOfTheirSize) {
 
 TEST(HostileInput, TrackCountOf65535WithOneTrackFailsFast) {
   Bytes midi = Smf().header(1, 65535, 480).track().note_on(0, 0, 60, 100).end_of_track().bytes();
-  auto start = std::chrono::steady_clock::now();
   Converted c = convert_bytes(midi, Mode::kVertical);
-  EXPECT_LT(seconds_since(start), 2.0);
   EXPECT_EQ(c.result.error, ConversionError::kReadFailed);
   EXPECT_EQ(fatal_message(c), kReadFailed);
   EXPECT_EQ(c.err, "");
@@ -198,9 +192,7 @@ TEST(HostileInput, TrackCountOf65535WithAllItsTracksConvertsInBoundedMemory) {
   for (int i = 0; i < 65535; ++i) smf.track().note_on(0, i % 16, i % 128, 100).end_of_track();
   Bytes midi = smf.bytes();
   MemoryGrowth growth;
-  auto start = std::chrono::steady_clock::now();
   Converted c = convert_bytes(midi, Mode::kCircle);
-  EXPECT_LT(seconds_since(start), 20.0);
   ASSERT_EQ(c.result.error, ConversionError::kNone) << fatal_message(c);
   EXPECT_EQ(c.result.note_count, 65535);
   // All at 0 ms, so in track order: track 1 is key 1 (x = 30 + 452 / 127 =
@@ -257,9 +249,7 @@ TEST(HostileInput, FileOfOnlySystemExclusiveEventsHasNoHitObjects) {
 
 TEST(HostileInput, TenMegabytesOfFFAfterTheHeaderIsAnInvalidTrackHeader) {
   Bytes midi = appended(Smf().header(0, 1, 480).bytes(), repeated(10 << 20, 0xFF));
-  auto start = std::chrono::steady_clock::now();
   Converted c = convert_bytes(midi, Mode::kCircle);
-  EXPECT_LT(seconds_since(start), 2.0);
   EXPECT_EQ(c.result.error, ConversionError::kInvalidTrackHeader);
   EXPECT_EQ(fatal_message(c), kTrack0Header);
   EXPECT_FALSE(c.output_opened);
@@ -269,9 +259,7 @@ TEST(HostileInput, TenMegabytesOfFFInsideATrackChunkEndOnlyThatTrack) {
   // One endless delta time that the chunk's end cuts off.
   Bytes midi = Smf().header(0, 1, 480).track().note_on(0, 0, 60, 100).raw(repeated(10 << 20, 0xFF)).bytes();
   MemoryGrowth growth;
-  auto start = std::chrono::steady_clock::now();
   Converted c = convert_bytes(midi, Mode::kVertical);
-  EXPECT_LT(seconds_since(start), 20.0);
   ASSERT_EQ(c.result.error, ConversionError::kNone) << fatal_message(c);
   EXPECT_EQ(c.result.note_count, 1);
   EXPECT_EQ(c.err, "");
@@ -310,9 +298,7 @@ TEST(HostileInput, MillionBarSongOfAThousandBytesKeepsAThousandMeasures) {
                    .end_of_track(0x0FFFFFFF)
                    .bytes();
   ASSERT_EQ(midi.size(), 1000u);
-  auto start = std::chrono::steady_clock::now();
   Converted c = convert_bytes(midi, Mode::kVertical);
-  EXPECT_LT(seconds_since(start), 2.0);
   ASSERT_EQ(c.result.error, ConversionError::kNone) << fatal_message(c);
   EXPECT_EQ(hit_object_lines(c.osu),
             "243,192,1999000,5,0,0:0:0:78:piano/60.mp3\n"
@@ -331,24 +317,22 @@ Bytes tempo_changes_crossed_by_many_tracks(int changes, int note_tracks) {
   return smf.bytes();
 }
 
-double fastest_conversion_seconds(const Bytes& midi) {
-  double fastest = 1e9;
-  for (int run = 0; run < 3; ++run) {
-    auto start = std::chrono::steady_clock::now();
-    Converted c = convert_bytes(midi, Mode::kCircle);
-    fastest = std::min(fastest, seconds_since(start));
-    EXPECT_EQ(c.result.error, ConversionError::kNone);
+TEST(HostileInput, ManyTracksCrossingManyTempoChangesConvert) {
+  // Each note track reaches its note past every tempo change: 32000 tracks
+  // over 32000 changes. A walk over the tempo map per track and change would
+  // take a billion steps; the cursor jumps (its speed is the benchmark's
+  // business). Every note lies at the same tick, so at one time.
+  Converted c = convert_bytes(tempo_changes_crossed_by_many_tracks(32000, 32000), Mode::kCircle);
+  ASSERT_EQ(c.result.error, ConversionError::kNone) << fatal_message(c);
+  EXPECT_EQ(c.result.note_count, 32000);
+  EXPECT_EQ(c.result.tempo_change_count, 32000);
+  std::istringstream lines(hit_object_lines(c.osu));
+  std::set<std::string> times;
+  for (std::string line; std::getline(lines, line);) {
+    size_t second_comma = line.find(',', line.find(',') + 1);
+    times.insert(line.substr(second_comma + 1, line.find(',', second_comma + 1) - second_comma - 1));
   }
-  return fastest;
-}
-
-TEST(HostileInput, ManyTracksCrossingManyTempoChangesTakeTimeInProportionToTheFile) {
-  // Each note track reaches its note past every tempo change. Four times the
-  // changes and four times the tracks make four times the bytes; the time
-  // must grow with the bytes, not with changes times tracks (sixteen times).
-  const double small = fastest_conversion_seconds(tempo_changes_crossed_by_many_tracks(8000, 8000));
-  const double large = fastest_conversion_seconds(tempo_changes_crossed_by_many_tracks(32000, 32000));
-  EXPECT_LT(large, 8 * small + 0.05) << "8000 x 8000: " << small << " s, 32000 x 32000: " << large << " s";
+  EXPECT_EQ(times.size(), 1u);
 }
 
 // A small valid file, byte by byte:
