@@ -146,9 +146,11 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path, ignored);
 }
 
-std::vector<std::string> TempDir::entries() const {
+std::vector<std::string> TempDir::entries() const { return directory_entries(path_); }
+
+std::vector<std::string> directory_entries(const std::string& path) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(path_))) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(path))) {
     names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());

@@ -45,6 +45,9 @@ class TempDir {
   std::string path_;
 };
 
+// Names of the entries in a directory, sorted.
+std::vector<std::string> directory_entries(const std::string& path);
+
 struct RunResult {
   int status = -1;
   std::string out;
