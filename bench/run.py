@@ -75,7 +75,7 @@ def main():
     if options.only:
         cases = [c for c in cases if options.only in c[0]]
 
-    build = options.build_dir
+    build = os.path.abspath(options.build_dir)
     subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                     "-DONPU_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build, "--target", "onpu", "onpu_bench_gen"], check=True,
