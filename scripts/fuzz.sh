@@ -39,7 +39,7 @@ main() {
 
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DONPU_FUZZ=ON -DONPU_SANITIZE=ON -DONPU_TESTS=OFF \
-    -DONPU_AUDIO_MODULE=OFF >/dev/null
+    -DONPU_AUDIO=OFF >/dev/null
   cmake --build "$build" --target onpu_fuzz -j 2
 
   corpus="$build/corpus"
