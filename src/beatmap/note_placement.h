@@ -9,12 +9,11 @@
 
 namespace onpu {
 
+// A hit circle (type 1, no hit sound); the writer marks new combos.
 struct HitObject {
   int32_t x = 0;
   int32_t y = 0;
   int32_t time = 0;  // milliseconds
-  int32_t type = 1;  // hit circle; the writer adds the new-combo bit
-  int32_t hit_sound = 0;
   int32_t channel = 0;
   uint8_t note = 0;      // the key byte as read, 0-255
   uint8_t velocity = 0;  // the velocity byte as read

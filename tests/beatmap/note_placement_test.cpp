@@ -36,8 +36,6 @@ TEST(NotePlacement, CircleModeTakesXFromTheKeyAndYFromTheChannel) {
   EXPECT_EQ(p.object.x, 243);
   EXPECT_EQ(p.object.y, 50);
   EXPECT_EQ(p.object.time, 1500);
-  EXPECT_EQ(p.object.type, 1);
-  EXPECT_EQ(p.object.hit_sound, 0);
   EXPECT_EQ(p.object.note, 60);
   EXPECT_EQ(p.object.velocity, 100);
   EXPECT_EQ(describe_placement(p, 0), "");
