@@ -20,22 +20,9 @@ main() {
   build=build-fuzz
 
   # clang and its runtime (libFuzzer, the sanitizers), from Debian's packages.
-  need=()
-  command -v clang++ >/dev/null || need+=(clang)
-  clang_major="$(clang++ -dumpversion 2>/dev/null | cut -d. -f1 || true)"
-  if [ -z "$clang_major" ] || ! ls /usr/lib/llvm-"$clang_major"/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
-    need+=("libclang-rt-${clang_major:-14}-dev")
-  fi
-  command -v cmake >/dev/null || need+=(cmake)
-  command -v ninja >/dev/null || need+=(ninja-build)
-  if [ "${#need[@]}" -gt 0 ]; then
-    echo "installing: ${need[*]}"
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-  fi
+  command -v clang++ >/dev/null || scripts/install-deps.sh clang
+  clang_major="$(clang++ -dumpversion | cut -d. -f1)"
+  scripts/install-deps.sh "libclang-rt-${clang_major}-dev"
 
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DONPU_FUZZ=ON -DONPU_SANITIZE=ON -DONPU_TESTS=OFF \
