@@ -94,6 +94,10 @@ bool write_hit_objects_in_time_order(const ByteSource& source, const std::vector
     TrackNotes& top = *notes[heap[0].track];
     writer.add_hit_object(top.current());
     if (top.advance(context)) {
+      // A note at the same time as the one just written stays first: no
+      // other track has that time with a lower number, or it would have gone
+      // before. Chords take this way.
+      if (top.current().time == heap[0].time) continue;
       heap[0].time = top.current().time;
     } else {
       if (top.file_ended()) return false;
