@@ -106,8 +106,20 @@ inline char* write_decimal(char* out, int64_t value) {
     *out++ = '-';
     magnitude = 0 - magnitude;
   }
-  int count = 1;
-  for (uint64_t bound = 10; count < 20 && magnitude >= bound; bound *= 10) ++count;
+  // Playfield coordinates have at most three digits.
+  if (magnitude < 1000) {
+    if (magnitude < 10) {
+      *out = static_cast<char>('0' + magnitude);
+      return out + 1;
+    }
+    if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+    const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+    out[0] = kDigitPairs[pair];
+    out[1] = kDigitPairs[pair + 1];
+    return out + 2;
+  }
+  int count = 4;
+  for (uint64_t bound = 10000; count < 20 && magnitude >= bound; bound *= 10) ++count;
   char* const end = out + count;
   char* p = end;
   while (magnitude >= 100) {
