@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/osz_builder.h"
+#include "audio/soundfont_locator.h"
 #include "support/harness.h"
 
 namespace onpu {
@@ -154,6 +156,45 @@ TEST_F(OsuDecoder, ReadsABeatmapWithoutNotesAndAJapaneseTitle) {
   ASSERT_NO_FATAL_FAILURE(
       convert(name + ".mid", Smf().header(0, 1, 480).track().note_on(0, 0, 60, 20).end_of_track(960).bytes()));
   expect_decoded({{dir_.file(name + ".osu"), name, "Circle Mode", 1, {}}});
+}
+
+TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
+  std::string soundfont;
+  std::string why;
+  if (!audio::audio_supported()) GTEST_SKIP() << "this build has no audio support for --osz";
+  if (!audio::find_default_soundfont("", &soundfont, &why)) GTEST_SKIP() << why;
+  if (run_command("unzip -v").status != 0) GTEST_SKIP() << "unzip is not installed";
+
+  // Key 60 at 0 ms, 64 at 500 ms (channel 1), 60 again at 1000 ms.
+  test::Bytes midi = Smf()
+                         .header(0, 1, 480)
+                         .track()
+                         .note_on(0, 0, 60, 100)
+                         .note_on(480, 1, 64, 90)
+                         .note_on(480, 0, 60, 80)
+                         .end_of_track()
+                         .bytes();
+  test::write_file(dir_.file("set.mid"), midi);
+  test::RunResult run = test::run_onpu({"set.mid", "--osz", "both"}, dir_.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  NodeRun listing = run_command("cd '" + dir_.path() + "' && unzip -Z1 set.osz");
+  ASSERT_EQ(listing.status, 0) << listing.output;
+  EXPECT_EQ(listing.output,
+            "set-circle.osu\nset-slider-vertical.osu\nset-slider-horizontal.osu\nset.mp3\npiano/60.mp3\n"
+            "piano/64.mp3\n");
+  const std::vector<int> keys = {60, 64, 60};
+  std::vector<Expected> inside;
+  for (const char* version : {"circle", "slider-vertical", "slider-horizontal"}) {
+    const std::string name = std::string("set-") + version + ".osu";
+    NodeRun extract = run_command("cd '" + dir_.path() + "' && mkdir -p x && unzip -p set.osz " + name + " > x/" + name);
+    ASSERT_EQ(extract.status, 0) << extract.output;
+    EXPECT_TRUE(test::read_file(dir_.file("x/" + name)) == test::read_file(dir_.file(name))) << name;
+  }
+  inside.push_back({dir_.file("x/set-circle.osu"), "set", "Circle Mode", 1, keys});
+  inside.push_back({dir_.file("x/set-slider-vertical.osu"), "set", "Vertical Slider Mode", 1, keys});
+  inside.push_back({dir_.file("x/set-slider-horizontal.osu"), "set", "Horizontal Slider Mode", 1, keys});
+  expect_decoded(inside);
 }
 
 }  // namespace
