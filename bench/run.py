@@ -100,6 +100,10 @@ def main():
             os.makedirs(out_dir, exist_ok=True)
             walls, rss, objects = [], 0, 0
             for _ in range(runs):
+                # Every run writes new files, as the floor's copy does:
+                # replacing the last run's output would add its deletion.
+                for name in os.listdir(out_dir):
+                    os.remove(os.path.join(out_dir, name))
                 wall, peak, text = run_measured([onpu, midi, mode], out_dir)
                 walls.append(wall)
                 rss = max(rss, peak)

@@ -36,7 +36,9 @@ class NullSink : public OutputSink {
   uint64_t bytes = 0;
 };
 
-// Writes to an open stream that it does not own.
+// Writes to an open stream that it does not own. On Linux it asks the kernel
+// to start writing each few megabytes to disk as it goes, so that the sync
+// before the file is put in place has little left to wait for.
 class FileSink : public OutputSink {
  public:
   explicit FileSink(std::FILE* file) : file_(file) {}
@@ -46,6 +48,8 @@ class FileSink : public OutputSink {
  private:
   std::FILE* file_;
   bool ok_ = true;
+  uint64_t written_ = 0;
+  uint64_t handed_to_disk_ = 0;
 };
 
 // A buffer in front of a sink. Text is appended with the append_* calls and
