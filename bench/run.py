@@ -102,8 +102,8 @@ def main():
             for _ in range(runs):
                 # Every run writes new files, as the floor's copy does:
                 # replacing the last run's output would add its deletion.
-                for name in os.listdir(out_dir):
-                    os.remove(os.path.join(out_dir, name))
+                for old in os.listdir(out_dir):
+                    os.remove(os.path.join(out_dir, old))
                 wall, peak, text = run_measured([onpu, midi, mode], out_dir)
                 walls.append(wall)
                 rss = max(rss, peak)
