@@ -159,15 +159,14 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   if (mode.both) {
     const std::string paths[3] = {stem + "-circle.osu", stem + "-slider-vertical.osu", stem + "-slider-horizontal.osu"};
     for (int i = 0; i < 3; ++i) console.out(format(msg::kOutputFileNumbered, i + 1, paths[i].c_str()));
-    const ConversionOptions runs[3] = {options_for(false, false), options_for(true, false), options_for(true, true)};
-    std::bitset<256> keys;
-    for (int i = 0; i < 3; ++i) {
-      ConversionResult result = convert_midi_to_osu(midi_path, paths[i], runs[i], console);
-      if (result.error != ConversionError::kNone) return 1;
-      keys |= result.keys_used;
-    }
+    const std::vector<OutputRequest> outputs = {{paths[0], options_for(false, false)},
+                                                {paths[1], options_for(true, false)},
+                                                {paths[2], options_for(true, true)}};
+    ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
+    if (result.error != ConversionError::kNone) return 1;
     if (!options.osz) return 0;
-    return write_osz(midi_path, stem, base_name, {paths[0], paths[1], paths[2]}, keys, options.soundfont, console);
+    return write_osz(midi_path, stem, base_name, {paths[0], paths[1], paths[2]}, result.keys_used, options.soundfont,
+                     console);
   }
   const std::string path = stem + ".osu";
   console.out(format(msg::kOutputFile, path.c_str()));

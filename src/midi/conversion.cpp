@@ -40,28 +40,35 @@ void describe_first_notes(const TrackScan& scan, const TempoMap& tempo_map, cons
 
 }  // namespace
 
-ConversionResult run_conversion(const ByteSource& source, const std::string& base_name,
-                                const ConversionOptions& options, OutputTarget& target, Console& console) {
-  MidiHeader header;
+ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis) {
   uint64_t first_chunk_offset = 0;
-  if (!read_midi_header(source, &header, &first_chunk_offset)) return failure(ConversionError::kInvalidMidi);
+  if (!read_midi_header(source, &analysis->header, &first_chunk_offset)) return failure(ConversionError::kInvalidMidi);
+  const MidiHeader& header = analysis->header;
   console.out(format(msg::kHeaderLine, header.format, header.track_count));
 
   // Tempo map, time signatures and what the note pass needs to know first.
-  TempoMap tempo_map(header.division);
+  analysis->tempo_map = TempoMap(header.division);
+  analysis->scan = TrackScan();
   console.out(msg::kCollectingTempo);
-  TrackScan scan;
-  ScanResult scanned = scan_tracks(source, header.track_count, first_chunk_offset, &tempo_map, &scan, console);
+  ScanResult scanned =
+      scan_tracks(source, header.track_count, first_chunk_offset, &analysis->tempo_map, &analysis->scan, console);
   if (scanned.outcome == ScanOutcome::kInvalidTrackHeader) {
     return failure(ConversionError::kInvalidTrackHeader, scanned.track_index);
   }
   if (scanned.outcome == ScanOutcome::kReadFailed) return failure(ConversionError::kReadFailed);
-  tempo_map.finish();
+  analysis->tempo_map.finish();
+  analysis->max_time = compute_max_time(analysis->scan, analysis->tempo_map);
+  return ConversionResult();
+}
 
+ConversionResult write_beatmap(const ByteSource& source, const MidiAnalysis& analysis, const std::string& base_name,
+                               const ConversionOptions& options, OutputTarget& target, Console& console) {
+  const TempoMap& tempo_map = analysis.tempo_map;
+  const TrackScan& scan = analysis.scan;
   PlacementContext context;
   context.slider_mode = options.slider_mode;
   context.horizontal = options.horizontal;
-  context.max_time = compute_max_time(scan, tempo_map);
+  context.max_time = analysis.max_time;
 
   std::vector<Measure> grid;
   if (options.slider_mode) {
@@ -91,6 +98,14 @@ ConversionResult run_conversion(const ByteSource& source, const std::string& bas
   result.tempo_change_count = tempo_map.tempo_change_count();
   result.keys_used = writer.keys_used();
   return result;
+}
+
+ConversionResult run_conversion(const ByteSource& source, const std::string& base_name,
+                                const ConversionOptions& options, OutputTarget& target, Console& console) {
+  MidiAnalysis analysis;
+  ConversionResult analysed = analyse_midi(source, console, &analysis);
+  if (analysed.error != ConversionError::kNone) return analysed;
+  return write_beatmap(source, analysis, base_name, options, target, console);
 }
 
 std::string error_message(const ConversionResult& result, const std::string& midi_path, const std::string& osu_path) {
@@ -133,38 +148,108 @@ class AtomicFileTarget : public OutputTarget {
 
 }  // namespace
 
+namespace {
+
+// Passes text on and keeps a copy, so that the lines of one analysis can be
+// shown again for the next conversion of the same file. Stops keeping once
+// the copy grows large (a file of nothing but tempo changes); the caller then
+// analyses afresh.
+class RecordingConsole : public Console {
+ public:
+  explicit RecordingConsole(Console& inner) : inner_(inner) {}
+  void out(std::string_view text) override {
+    inner_.out(text);
+    keep(false, text);
+  }
+  void err(std::string_view text) override {
+    inner_.err(text);
+    keep(true, text);
+  }
+  bool complete() const { return complete_; }
+  void replay(Console& console) const {
+    for (const auto& [to_err, text] : lines_) to_err ? console.err(text) : console.out(text);
+  }
+
+ private:
+  static constexpr size_t kMaxBytes = size_t{4} << 20;
+  void keep(bool to_err, std::string_view text) {
+    if (!complete_) return;
+    bytes_ += text.size();
+    if (bytes_ > kMaxBytes) {
+      complete_ = false;
+      lines_.clear();
+      return;
+    }
+    lines_.emplace_back(to_err, std::string(text));
+  }
+  Console& inner_;
+  std::vector<std::pair<bool, std::string>> lines_;
+  size_t bytes_ = 0;
+  bool complete_ = true;
+};
+
+ConversionResult commit(AtomicFileTarget& target, ConversionResult result) {
+  if (result.error != ConversionError::kNone) return result;
+  switch (target.file().commit()) {
+    case AtomicOutputFile::CommitResult::kOk:
+      break;
+    case AtomicOutputFile::CommitResult::kWriteFailed:
+      result.error = ConversionError::kCannotWriteOsu;
+      break;
+    case AtomicOutputFile::CommitResult::kRenameFailed:
+      result.error = ConversionError::kCannotCreateOsu;
+      break;
+  }
+  return result;
+}
+
+}  // namespace
+
 ConversionResult convert_midi_to_osu(const std::string& midi_path, const std::string& osu_path,
                                      const ConversionOptions& options, Console& console) {
-  ConversionResult result;
+  return convert_midi_to_osu_files(midi_path, {OutputRequest{osu_path, options}}, console);
+}
+
+ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const std::vector<OutputRequest>& outputs,
+                                           Console& console) {
+  ConversionResult last;
   std::FILE* midi = open_utf8_file(midi_path, "rb");
   if (!midi) {
-    result.error = ConversionError::kCannotOpenMidi;
-  } else {
+    last.error = ConversionError::kCannotOpenMidi;
+    console.err(error_message(last, midi_path, outputs.empty() ? std::string() : outputs[0].osu_path));
+    return last;
+  }
+  FileSource source(midi);
+  const std::string base_name = get_base_name(midi_path);
+  MidiAnalysis analysis;
+  RecordingConsole recording(console);
+  std::bitset<256> keys;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const OutputRequest& output = outputs[i];
     console.out(format(msg::kAnalysing, midi_path.c_str()));
-    FileSource source(midi);
-    AtomicFileTarget target(osu_path);
-    result = run_conversion(source, get_base_name(midi_path), options, target, console);
-    std::fclose(midi);
-    if (result.error == ConversionError::kNone) {
-      switch (target.file().commit()) {
-        case AtomicOutputFile::CommitResult::kOk:
-          break;
-        case AtomicOutputFile::CommitResult::kWriteFailed:
-          result.error = ConversionError::kCannotWriteOsu;
-          break;
-        case AtomicOutputFile::CommitResult::kRenameFailed:
-          result.error = ConversionError::kCannotCreateOsu;
-          break;
-      }
+    ConversionResult result;
+    if (i == 0 || !recording.complete()) {
+      result = analyse_midi(source, i == 0 ? static_cast<Console&>(recording) : console, &analysis);
+    } else {
+      recording.replay(console);
     }
+    AtomicFileTarget target(output.osu_path);
+    if (result.error == ConversionError::kNone) {
+      result = commit(target, write_beatmap(source, analysis, base_name, output.options, target, console));
+    }
+    if (result.error != ConversionError::kNone) {
+      std::fclose(midi);
+      console.err(error_message(result, midi_path, output.osu_path));
+      return result;
+    }
+    console.out(format(msg::kSummary, result.note_count, result.tempo_change_count));
+    console.out(format(msg::kCreated, output.osu_path.c_str()));
+    keys |= result.keys_used;
+    last = result;
   }
-  if (result.error != ConversionError::kNone) {
-    console.err(error_message(result, midi_path, osu_path));
-    return result;
-  }
-  console.out(format(msg::kSummary, result.note_count, result.tempo_change_count));
-  console.out(format(msg::kCreated, osu_path.c_str()));
-  return result;
+  std::fclose(midi);
+  last.keys_used = keys;
+  return last;
 }
 
 }  // namespace onpu

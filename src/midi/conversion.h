@@ -3,10 +3,15 @@
 
 #include <bitset>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/byte_source.h"
 #include "common/console.h"
 #include "common/output_sink.h"
+#include "midi/midi_header.h"
+#include "midi/tempo_map.h"
+#include "midi/track_scan.h"
 
 namespace onpu {
 
@@ -42,13 +47,28 @@ class OutputTarget {
   virtual OutputSink* open() = 0;
 };
 
-// Converts the MIDI bytes in source, from the header check to the last hit
-// object: prints the header line, the tempo and time-signature changes, the
-// measure listing of the slider modes and the notes' progress to console;
-// writes the beatmap into the target's sink. base_name names the song in the
-// beatmap. Warnings go to console as they arise; a fatal problem stops the
-// conversion and is returned in the result, its message not yet printed
-// (see error_message).
+// What the first walk over a MIDI file learns: the header, the tracks, the
+// tempo map and time signatures, the song length. Every conversion of the
+// file needs the same, whatever its mode.
+struct MidiAnalysis {
+  MidiHeader header;
+  TempoMap tempo_map{0};
+  TrackScan scan;
+  int32_t max_time = 0;
+};
+
+// The header check and the first walk: prints the header line and the tempo
+// and time-signature changes to console and fills *analysis. A fatal problem
+// is returned in the result, its message not yet printed (see error_message).
+ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis);
+
+// The rest of a conversion of an analysed file: the measure grid of the
+// slider modes with its listing, then the beatmap into the target's sink,
+// its notes' progress on console. base_name names the song in the beatmap.
+ConversionResult write_beatmap(const ByteSource& source, const MidiAnalysis& analysis, const std::string& base_name,
+                               const ConversionOptions& options, OutputTarget& target, Console& console);
+
+// analyse_midi, then write_beatmap.
 ConversionResult run_conversion(const ByteSource& source, const std::string& base_name,
                                 const ConversionOptions& options, OutputTarget& target, Console& console);
 
@@ -63,5 +83,17 @@ std::string error_message(const ConversionResult& result, const std::string& mid
 // existing file at osu_path is untouched. On success prints the summary.
 ConversionResult convert_midi_to_osu(const std::string& midi_path, const std::string& osu_path,
                                      const ConversionOptions& options, Console& console);
+
+struct OutputRequest {
+  std::string osu_path;
+  ConversionOptions options;
+};
+
+// Several conversions of one file, in order, each as convert_midi_to_osu
+// would run it and print it; the file is analysed once for all of them.
+// Stops at the first failure and returns its result; otherwise returns the
+// last result with keys_used gathered from all.
+ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const std::vector<OutputRequest>& outputs,
+                                           Console& console);
 
 }  // namespace onpu
