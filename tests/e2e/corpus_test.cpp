@@ -152,6 +152,19 @@ TEST(Corpus, EveryFileConvertsOrFailsWithOneMessage) {
       ASSERT_EQ(entries.size(), 1u);
       EXPECT_TRUE(ends_with(entries[0], ".osu")) << entries[0];
       for (const std::string& line : err) EXPECT_TRUE(is_warning(line)) << line;
+      // A valid beatmap: the whole header, then one line per note in time order.
+      const std::string osu = read_file(dir.file(entries[0]));
+      EXPECT_EQ(osu.rfind("\xEF\xBB\xBFosu file format v14\n\n[General]\n", 0), 0u);
+      const std::vector<std::string> objects = lines_of(hit_object_lines(osu));
+      EXPECT_NE(osu.find("\n[Colours]\n"), std::string::npos);
+      EXPECT_EQ(static_cast<int>(objects.size()), summary_note_count(run.out));
+      long previous_time = -1;
+      for (const std::string& line : objects) {
+        long x = 0, y = 0, time = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%ld,%ld,%ld,", &x, &y, &time), 3) << line;
+        EXPECT_LE(previous_time, time) << line;
+        previous_time = time;
+      }
       int expected = count_loud_notes(file_bytes(path));
       if (expected >= 0) {
         ++well_formed;
