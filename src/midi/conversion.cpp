@@ -156,7 +156,8 @@ namespace {
 // analyses afresh.
 class RecordingConsole : public Console {
  public:
-  explicit RecordingConsole(Console& inner) : inner_(inner) {}
+  // Keeps nothing when keeping is false: there is no later conversion.
+  RecordingConsole(Console& inner, bool keeping) : inner_(inner), complete_(keeping) {}
   void out(std::string_view text) override {
     inner_.out(text);
     keep(false, text);
@@ -185,7 +186,7 @@ class RecordingConsole : public Console {
   Console& inner_;
   std::vector<std::pair<bool, std::string>> lines_;
   size_t bytes_ = 0;
-  bool complete_ = true;
+  bool complete_;
 };
 
 ConversionResult commit(AtomicFileTarget& target, ConversionResult result) {
@@ -222,7 +223,7 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   FileSource source(midi);
   const std::string base_name = get_base_name(midi_path);
   MidiAnalysis analysis;
-  RecordingConsole recording(console);
+  RecordingConsole recording(console, outputs.size() > 1);
   std::bitset<256> keys;
   for (size_t i = 0; i < outputs.size(); ++i) {
     const OutputRequest& output = outputs[i];
