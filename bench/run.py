@@ -39,17 +39,31 @@ SMOKE_CASES = [
 ]
 
 
+TIME = "/usr/bin/time"
+
+
 def run_measured(args, cwd):
-    """Runs a command; returns (wall seconds, peak RSS in KiB, stdout)."""
+    """Runs a command; returns (wall seconds, peak RSS in KiB, stdout).
+
+    The peak RSS comes from GNU time where it is installed: a child forked
+    straight from this Python process would report Python's own memory as its
+    peak when that is the larger."""
+    report = os.path.join(cwd, "..", "rss.txt")
+    wrapped = [TIME, "-f", "%M", "-o", report] + args if os.access(TIME, os.X_OK) else args
     start = time.perf_counter()
-    proc = subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    proc = subprocess.Popen(wrapped, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     out = proc.stdout.read()
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         sys.exit(f"{' '.join(args)} failed with status {proc.returncode}")
-    return wall, usage.ru_maxrss, out.decode("utf-8", "replace")
+    peak = usage.ru_maxrss
+    if wrapped is not args:
+        with open(report) as f:
+            peak = int(f.read().split()[-1])
+        os.remove(report)
+    return wall, peak, out.decode("utf-8", "replace")
 
 
 def cat_seconds(path, cwd):
