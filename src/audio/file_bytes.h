@@ -18,8 +18,8 @@ std::string file_name_of(const std::string& path);
 // Reads the whole file into *bytes.
 bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
-// Writes `bytes` to a temporary file in the directory of `path` and renames it
-// over `path` once everything is on disk. On failure the temporary file is
+// Writes `bytes` to a temporary file in the directory of `path`, syncs it to
+// disk and renames it over `path`. On failure the temporary file is
 // removed and a file that was already at `path` stays as it was.
 bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes,
                            std::string* error);
