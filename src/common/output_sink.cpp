@@ -2,6 +2,7 @@
 
 #ifdef __linux__
 #include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include <cstring>
@@ -27,7 +28,52 @@ void FileSink::write(const char* data, size_t n) {
     sync_file_range(fileno(file_), static_cast<off_t>(handed_to_disk_), static_cast<off_t>(written_ - handed_to_disk_),
                     SYNC_FILE_RANGE_WRITE);
     handed_to_disk_ = written_;
+    constexpr uint64_t kSyncStep = uint64_t{32} << 20;
+    if (handed_to_disk_ - sync_requested_at_ >= kSyncStep) request_sync();
   }
+#endif
+}
+
+FileSink::~FileSink() { finish(); }
+
+bool FileSink::finish() {
+  if (syncer_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    syncer_.join();
+  }
+  return ok();
+}
+
+void FileSink::request_sync() {
+  sync_requested_at_ = handed_to_disk_;
+  if (!syncer_.joinable()) syncer_ = std::thread(&FileSink::sync_loop, this, fileno(file_));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sync_pending_ = true;
+  }
+  wake_.notify_one();
+}
+
+void FileSink::sync_loop(int descriptor) {
+#ifdef __linux__
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [this] { return sync_pending_ || stopping_; });
+    // A sync still asked for is left to the one before the file is closed.
+    if (stopping_) return;
+    sync_pending_ = false;
+    lock.unlock();
+    // An error here may be reported to this call alone, not to the final
+    // sync, so it is kept.
+    if (fdatasync(descriptor) != 0) sync_failed_ = true;
+    lock.lock();
+  }
+#else
+  (void)descriptor;
 #endif
 }
 

@@ -3,11 +3,15 @@
 // so a full disk is found and reported instead of leaving a short file.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace onpu {
 
@@ -18,6 +22,9 @@ class OutputSink {
   virtual void write(const char* data, size_t n) = 0;
   // False once any write failed.
   virtual bool ok() const = 0;
+  // Waits for whatever the sink still does in the background and returns
+  // ok(). Nothing may be written after it.
+  virtual bool finish() { return ok(); }
 };
 
 // Collects the text in memory (tests).
@@ -37,19 +44,38 @@ class NullSink : public OutputSink {
 };
 
 // Writes to an open stream that it does not own. On Linux it asks the kernel
-// to start writing each few megabytes to disk as it goes, so that the sync
-// before the file is put in place has little left to wait for.
+// to start writing each few megabytes to disk as it goes, and a thread of its
+// own syncs what was written each few tens of megabytes while the beatmap is
+// still being made. A sync waits for the disk to store everything written
+// since the last one, so the sync before the file is put in place then has
+// little left to wait for. finish() must be called before the stream is
+// closed.
 class FileSink : public OutputSink {
  public:
   explicit FileSink(std::FILE* file) : file_(file) {}
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
   void write(const char* data, size_t n) override;
-  bool ok() const override { return ok_; }
+  bool ok() const override { return ok_ && !sync_failed_; }
+  bool finish() override;
 
  private:
+  void request_sync();
+  void sync_loop(int descriptor);
+
   std::FILE* file_;
   bool ok_ = true;
   uint64_t written_ = 0;
   uint64_t handed_to_disk_ = 0;
+  uint64_t sync_requested_at_ = 0;
+  // The syncing thread, started at the first sync.
+  std::thread syncer_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool sync_pending_ = false;
+  bool stopping_ = false;
+  std::atomic<bool> sync_failed_{false};
 };
 
 // A buffer in front of a sink. Text is appended with the append_* calls and

@@ -91,7 +91,7 @@ ConversionResult write_beatmap(const ByteSource& source, const MidiAnalysis& ana
     return failure(ConversionError::kReadFailed);
   }
   text.flush();
-  if (!sink->ok()) return failure(ConversionError::kCannotWriteOsu);
+  if (!sink->finish()) return failure(ConversionError::kCannotWriteOsu);
 
   ConversionResult result;
   result.note_count = writer.note_count();
