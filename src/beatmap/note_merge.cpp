@@ -28,7 +28,7 @@ class TrackNotes {
       if (event.kind != EventKind::kNoteOn || event.data2 < kMinimumVelocity) continue;
       int32_t time = seconds_to_ms(tempo_.seconds(event.tick));
       const Measure* measure = context.slider_mode ? measures_.find(time) : nullptr;
-      current_ = place_note(context, time, measure, event.status & 0x0F, event.data1, event.data2).object;
+      current_ = place_hit_object(context, time, measure, event.status & 0x0F, event.data1, event.data2);
       return true;
     }
     file_ended_ = status == ReadStatus::kFileEnded;

@@ -18,11 +18,10 @@ Placement place_note(const PlacementContext& context, int32_t time_ms, const Mea
   object.velocity = velocity;
 
   const int n = key > 127 ? 127 : key;
-  const int pitch_x = 30 + (n * 452) / 127;
-  placement.base_y = 50 + (channel * 284) / 15;
+  placement.base_y = channel_y(channel);
 
   if (!context.slider_mode) {
-    object.x = pitch_x;
+    object.x = pitch_x(key);
     object.y = placement.base_y;
     return placement;
   }
@@ -35,7 +34,7 @@ Placement place_note(const PlacementContext& context, int32_t time_ms, const Mea
       object.x = std::clamp(30 + truncate_to_int32(placement.progress * 452), 30, 482);
       object.y = std::clamp(50 + ((127 - n) * 284) / 127, 50, 334);
     } else {
-      object.x = pitch_x;
+      object.x = pitch_x(key);
       object.y = std::clamp(30 + truncate_to_int32(placement.progress * 324), 30, 354);
     }
     return placement;
@@ -44,7 +43,7 @@ Placement place_note(const PlacementContext& context, int32_t time_ms, const Mea
   // its very start, so progress 0.
   placement.kind = PlacementKind::kGlobal;
   placement.progress = context.max_time == 0 ? 0.0 : static_cast<double>(time_ms) / context.max_time;
-  object.x = pitch_x;
+  object.x = pitch_x(key);
   object.y = 30 + truncate_to_int32(placement.progress * 324);
   return placement;
 }

@@ -44,6 +44,26 @@ struct Placement {
 Placement place_note(const PlacementContext& context, int32_t time_ms, const Measure* measure, int channel,
                      uint8_t key, uint8_t velocity);
 
+// x from the key: key bytes above 127 count as 127.
+inline int32_t pitch_x(uint8_t key) { return 30 + ((key > 127 ? 127 : key) * 452) / 127; }
+// y from the channel, in circle mode.
+inline int32_t channel_y(int channel) { return 50 + (channel * 284) / 15; }
+
+// The hit object alone, as place_note places it; circle mode, where a
+// black-MIDI file spends its time, needs no call.
+inline HitObject place_hit_object(const PlacementContext& context, int32_t time_ms, const Measure* measure,
+                                  int channel, uint8_t key, uint8_t velocity) {
+  if (context.slider_mode) return place_note(context, time_ms, measure, channel, key, velocity).object;
+  HitObject object;
+  object.x = pitch_x(key);
+  object.y = channel_y(channel);
+  object.time = time_ms;
+  object.channel = channel;
+  object.note = key;
+  object.velocity = velocity;
+  return object;
+}
+
 // The console line that describes a slider-mode placement ("" in circle mode).
 std::string describe_placement(const Placement& placement, int32_t max_time);
 

@@ -6,15 +6,9 @@
 
 namespace onpu {
 
-int32_t truncate_to_int32(double value) {
-  if (!(value == value)) return 0;
-  if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-  if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(value);
-}
-
 TempoMap::TempoMap(uint16_t division) : division_(division) {
   segments_.push_back(TempoSegment{});
+  segments_[0].seconds_per_tick = segments_[0].tempo / (division_ * 1000000.0);
   signatures_.push_back(TimeSignature{});
   if (division & 0x8000) {
     int frame_rate = -static_cast<int>(static_cast<int8_t>(division >> 8));
@@ -28,6 +22,7 @@ void TempoMap::add_tempo(uint64_t tick, uint32_t tempo) {
   segment.tick = tick;
   segment.tempo = tempo;
   segment.bpm = 60000000.0 / tempo;
+  segment.seconds_per_tick = tempo / (division_ * 1000000.0);
   segments_.push_back(segment);
 }
 
@@ -63,6 +58,7 @@ void TempoMap::finish() {
   order_behind_head(&segments_, [](TempoSegment* head, const TempoSegment& at_zero) {
     head->tempo = at_zero.tempo;
     head->bpm = at_zero.bpm;
+    head->seconds_per_tick = at_zero.seconds_per_tick;
   });
   order_behind_head(&signatures_, [](TimeSignature* head, const TimeSignature& at_zero) {
     head->numerator = at_zero.numerator;
@@ -76,7 +72,7 @@ void TempoMap::finish() {
     } else {
       const TempoSegment& previous = segments_[i - 1];
       double delta = static_cast<double>(segments_[i].tick - previous.tick);
-      segments_[i].start_seconds = ((previous.tempo / (division_ * 1000000.0)) * delta) + previous.start_seconds;
+      segments_[i].start_seconds = (previous.seconds_per_tick * delta) + previous.start_seconds;
     }
   }
 }
@@ -85,12 +81,6 @@ size_t TempoMap::segment_at(uint64_t tick) const {
   auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), tick,
                                 [](uint64_t t, const TempoSegment& segment) { return t < segment.tick; });
   return static_cast<size_t>(after - segments_.begin()) - 1;
-}
-
-double TempoMap::seconds_in_segment(size_t segment, uint64_t tick) const {
-  if (smpte()) return tick / ticks_per_second_;
-  const TempoSegment& s = segments_[segment];
-  return ((s.tempo / (division_ * 1000000.0)) * static_cast<double>(tick - s.tick)) + s.start_seconds;
 }
 
 double TempoMap::ticks_to_seconds(uint64_t tick) const { return seconds_in_segment(segment_at(tick), tick); }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "midi/midi_header.h"
@@ -18,6 +19,7 @@ struct TempoSegment {
   uint64_t tick = 0;
   uint32_t tempo = 500000;  // microseconds per quarter note
   double bpm = 120.0;       // 60000000.0 / tempo
+  double seconds_per_tick = 0.0;  // tempo / (division * 1000000.0)
   double start_seconds = 0.0;
 };
 
@@ -31,7 +33,12 @@ struct TimeSignature {
 
 // Truncates toward zero, holding the result within the signed 32-bit range
 // (NaN gives 0).
-int32_t truncate_to_int32(double value);
+inline int32_t truncate_to_int32(double value) {
+  if (!(value == value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
 
 // Seconds in whole milliseconds: seconds * 1000.0, truncated toward zero.
 inline int32_t seconds_to_ms(double seconds) { return truncate_to_int32(seconds * 1000.0); }
@@ -57,7 +64,11 @@ class TempoMap {
   // tick is at most tick.
   double ticks_to_seconds(uint64_t tick) const;
   // The same from a given segment, which must be the right one for tick.
-  double seconds_in_segment(size_t segment, uint64_t tick) const;
+  double seconds_in_segment(size_t segment, uint64_t tick) const {
+    if (smpte()) return tick / ticks_per_second_;
+    const TempoSegment& s = segments_[segment];
+    return (s.seconds_per_tick * static_cast<double>(tick - s.tick)) + s.start_seconds;
+  }
   // Index of the last segment whose tick is at most tick.
   size_t segment_at(uint64_t tick) const;
 

@@ -93,7 +93,7 @@ ReadStatus TrackReader::finish(ReadStatus status) {
   return status;
 }
 
-ReadStatus TrackReader::next(TrackEvent* event) {
+ReadStatus TrackReader::next_in_general(TrackEvent* event) {
   if (done_) return ReadStatus::kTrackEnded;
 
   // Delta time: the low 32 bits of the quantity, however many bytes it has.

@@ -75,7 +75,48 @@ class TrackReader {
 
   // Reads the next event. After any status other than kEvent the track is
   // over and further calls return kTrackEnded.
-  ReadStatus next(TrackEvent* event);
+  ReadStatus next(TrackEvent* event) {
+    // Most events of a large file are channel messages that lie whole in the
+    // buffer: a delta time of up to 4 bytes, a status or a running status,
+    // and up to two data bytes. They are read here without a bounds check
+    // per byte; everything else takes the general way.
+    if (limit_ - cursor_ >= 7 && !done_) {
+      const uint8_t* p = cursor_;
+      uint32_t delta = 0;
+      int delta_bytes = 0;
+      uint8_t byte;
+      do {
+        byte = *p++;
+        delta = (delta << 7) | (byte & 0x7F);
+      } while ((byte & 0x80) && ++delta_bytes < 4);
+      uint8_t status = *p;
+      if (!(byte & 0x80) && status < 0xF0 && (status >= 0x80 || running_status_ != 0)) {
+        if (status >= 0x80) {
+          running_status_ = status;
+          ++p;
+        } else {
+          status = running_status_;
+        }
+        const uint8_t high = status & 0xF0;
+        event->data1 = *p++;
+        if (high == 0xC0 || high == 0xD0) {
+          event->kind = EventKind::kChannel;
+          event->data2 = 0;
+        } else {
+          event->kind = high == 0x90 ? EventKind::kNoteOn : EventKind::kChannel;
+          event->data2 = *p++;
+        }
+        event->status = status;
+        cursor_ = p;
+        tick_ += delta;
+        event->tick = tick_;
+        last_status_tick_ = tick_;
+        has_status_tick_ = true;
+        return ReadStatus::kEvent;
+      }
+    }
+    return next_in_general(event);
+  }
 
   // The tick of the last event whose status was known, End of Track and cut
   // events included; has_status_tick() is false until there was one.
@@ -90,6 +131,7 @@ class TrackReader {
     }
     return refill_and_read(byte);
   }
+  ReadStatus next_in_general(TrackEvent* event);
   bool refill_and_read(uint8_t* byte);
   bool skip(uint64_t count);
   // Variable-length quantity for a length; saturates instead of wrapping.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,17 +25,45 @@ struct TrackRead {
   ReadStatus end = ReadStatus::kEvent;
 };
 
-// Every event of the first "MTrk" chunk after the 14-byte header. The
-// buffer is tiny on purpose, so that events straddle refills and skips.
-TrackRead read_first_track(const Bytes& file) {
+TrackRead read_first_track_through(const Bytes& file, size_t buffer_size) {
   MemorySource source(file.data(), file.size());
   TrackChunk chunk;
   EXPECT_EQ(find_track_chunk(source, 14, &chunk), ChunkSearch::kFound);
-  TrackReader reader(source, chunk, 3);
+  TrackReader reader(source, chunk, buffer_size);
   TrackRead read;
   TrackEvent event;
   while ((read.end = reader.next(&event)) == ReadStatus::kEvent) read.events.push_back(event);
   return read;
+}
+
+// Every event of the first "MTrk" chunk after the 14-byte header. It is read
+// through a tiny buffer, so that events straddle refills and skips, and
+// again through large ones, where whole channel messages take the reader's
+// quick way; both must see the same events.
+TrackRead read_first_track(const Bytes& file) {
+  TrackRead tiny = read_first_track_through(file, 3);
+  for (size_t buffer_size : {size_t{8}, size_t{1} << 16}) {
+    SCOPED_TRACE(buffer_size);
+    TrackRead large = read_first_track_through(file, buffer_size);
+    EXPECT_EQ(large.end, tiny.end);
+    EXPECT_EQ(large.events.size(), tiny.events.size());
+    for (size_t i = 0; i < std::min(large.events.size(), tiny.events.size()); ++i) {
+      const TrackEvent& a = tiny.events[i];
+      const TrackEvent& b = large.events[i];
+      EXPECT_EQ(a.tick, b.tick) << "event " << i;
+      EXPECT_EQ(a.kind, b.kind) << "event " << i;
+      EXPECT_EQ(a.status, b.status) << "event " << i;
+      if (a.kind == EventKind::kNoteOn || a.kind == EventKind::kChannel) {
+        EXPECT_EQ(a.data1, b.data1) << "event " << i;
+        EXPECT_EQ(a.data2, b.data2) << "event " << i;
+      }
+      if (a.kind == EventKind::kMeta) {
+        EXPECT_EQ(a.meta_type, b.meta_type) << "event " << i;
+        EXPECT_EQ(a.meta_length, b.meta_length) << "event " << i;
+      }
+    }
+  }
+  return tiny;
 }
 
 // A one-track file, its track open for events.
