@@ -12,7 +12,7 @@ namespace {
 // however the notes are spread.
 constexpr size_t kReadBudget = size_t{16} << 20;
 constexpr size_t kMinBuffer = 512;
-constexpr size_t kMaxBuffer = size_t{64} << 10;
+constexpr size_t kMaxBuffer = size_t{16} << 10;
 
 class TrackNotes {
  public:

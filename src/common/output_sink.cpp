@@ -28,8 +28,12 @@ void FileSink::write(const char* data, size_t n) {
     sync_file_range(fileno(file_), static_cast<off_t>(handed_to_disk_), static_cast<off_t>(written_ - handed_to_disk_),
                     SYNC_FILE_RANGE_WRITE);
     handed_to_disk_ = written_;
+    // Syncs come at every step at first, so that a beatmap of a few tens of
+    // megabytes has little left for the last sync too, and then less often:
+    // each one costs the disk a commit.
     constexpr uint64_t kSyncStep = uint64_t{32} << 20;
-    if (handed_to_disk_ - sync_requested_at_ >= kSyncStep) request_sync();
+    const uint64_t step = handed_to_disk_ <= 2 * kSyncStep ? kWritebackStep : kSyncStep;
+    if (handed_to_disk_ - sync_requested_at_ >= step) request_sync();
   }
 #endif
 }
