@@ -107,6 +107,8 @@ bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Co
 
 bool audio_supported() { return true; }
 
+std::string audio_unsupported_message() { return std::string(); }
+
 bool build_osz(const OszRequest& request, Console& console, std::string* error) {
   if (request.base_name.empty()) {
     *error = "エラー: .osz の曲名が空です\n";

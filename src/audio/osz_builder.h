@@ -31,6 +31,8 @@ struct OszRequest {
 
 // True when this build has FluidSynth, LAME and libzip.
 bool audio_supported();
+// The error line to show when audio_supported() is false.
+std::string audio_unsupported_message();
 
 // Renders, encodes and writes the archive. Prints one line per finished
 // step (with the seconds it took) to console.out(), plus progress lines

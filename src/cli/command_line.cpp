@@ -137,7 +137,7 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
     std::string soundfont_path;
     std::string error;
     if (!audio::audio_supported()) {
-      console.err(msg::kOszUnsupported);
+      console.err(audio::audio_unsupported_message());
       return 1;
     }
     if (!audio::find_default_soundfont(options.soundfont, &soundfont_path, &error)) {

@@ -25,6 +25,7 @@ inline constexpr const char kOutputFile[] = "出力ファイル: %s\n";
 inline constexpr const char kOutputFileNumbered[] = "出力ファイル%d: %s\n";
 inline constexpr const char kOszUnsupported[] =
     "エラー: このビルドは --osz に対応していません (FluidSynth, LAME, libzip なしでビルドされました)\n";
+inline constexpr const char kOszModuleUnloadable[] = "エラー: --osz の音声モジュールを読み込めません: %s\n";
 inline constexpr const char kSoundfontNeedsPath[] = "エラー: --soundfont にはファイル名が必要です\n";
 inline constexpr const char kOszFile[] = "譜面セット: %s\n";
 

@@ -194,6 +194,10 @@ RunResult run_onpu(const std::vector<std::string>& args, const std::string& dire
 }
 #else
 RunResult run_onpu(const std::vector<std::string>& args, const std::string& directory) {
+  return run_program(ONPU_EXECUTABLE, args, directory);
+}
+
+RunResult run_program(const std::string& path, const std::vector<std::string>& args, const std::string& directory) {
   RunResult result;
   char out_name[] = "/tmp/onpu-out-XXXXXX";
   char err_name[] = "/tmp/onpu-err-XXXXXX";
@@ -205,7 +209,7 @@ RunResult run_onpu(const std::vector<std::string>& args, const std::string& dire
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     std::vector<char*> argv;
-    std::string program = ONPU_EXECUTABLE;
+    std::string program = path;
     argv.push_back(program.data());
     std::vector<std::string> copies(args);
     for (std::string& arg : copies) argv.push_back(arg.data());

@@ -56,6 +56,10 @@ struct RunResult {
 
 // Runs the built onpu with args in directory (its current directory).
 RunResult run_onpu(const std::vector<std::string>& args, const std::string& directory);
+#ifndef _WIN32
+// The same for another program, such as a copy of onpu.
+RunResult run_program(const std::string& path, const std::vector<std::string>& args, const std::string& directory);
+#endif
 
 void write_file(const std::string& path, const Bytes& bytes);
 void write_file(const std::string& path, const std::string& text);
