@@ -17,7 +17,7 @@ void FileSink::write(const char* data, size_t n) {
   }
   written_ += n;
 #ifdef __linux__
-  constexpr uint64_t kWritebackStep = uint64_t{8} << 20;
+  constexpr uint64_t kWritebackStep = uint64_t{4} << 20;
   if (written_ - handed_to_disk_ >= kWritebackStep) {
     if (std::fflush(file_) != 0) {
       ok_ = false;
