@@ -31,25 +31,39 @@ void FileSink::write(const char* data, size_t n) {
     // Syncs come at every step at first, so that a beatmap of a few tens of
     // megabytes has little left for the last sync too, and then less often:
     // each one costs the disk a commit.
-    constexpr uint64_t kSyncStep = uint64_t{32} << 20;
-    const uint64_t step = handed_to_disk_ <= 2 * kSyncStep ? kWritebackStep : kSyncStep;
+    constexpr uint64_t kSyncStep = uint64_t{16} << 20;
+    const uint64_t step = handed_to_disk_ <= 4 * kSyncStep ? kWritebackStep : kSyncStep;
     if (handed_to_disk_ - sync_requested_at_ >= step) request_sync();
   }
 #endif
 }
 
-FileSink::~FileSink() { finish(); }
+FileSink::~FileSink() { stop_syncer(); }
 
 bool FileSink::finish() {
+#ifdef __linux__
   if (syncer_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
+    // The last sync runs while the thread may still be in its own, so the
+    // two waits overlap; the one before the rename then finds nothing to do.
+    if (std::fflush(file_) != 0) {
+      ok_ = false;
+    } else if (fsync(fileno(file_)) != 0) {
+      sync_failed_ = true;
     }
-    wake_.notify_one();
-    syncer_.join();
   }
+#endif
+  stop_syncer();
   return ok();
+}
+
+void FileSink::stop_syncer() {
+  if (!syncer_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  syncer_.join();
 }
 
 void FileSink::request_sync() {

@@ -45,11 +45,11 @@ class NullSink : public OutputSink {
 
 // Writes to an open stream that it does not own. On Linux it asks the kernel
 // to start writing each few megabytes to disk as it goes, and a thread of its
-// own syncs what was written each few tens of megabytes while the beatmap is
-// still being made. A sync waits for the disk to store everything written
-// since the last one, so the sync before the file is put in place then has
-// little left to wait for. finish() must be called before the stream is
-// closed.
+// own syncs what was written each few megabytes while the beatmap is still
+// being made. A sync waits for the disk to store everything written since the
+// last one, so the sync before the file is put in place then has little left
+// to wait for. finish(), or the destructor when the file is given up, must
+// come before the stream is closed.
 class FileSink : public OutputSink {
  public:
   explicit FileSink(std::FILE* file) : file_(file) {}
@@ -63,6 +63,7 @@ class FileSink : public OutputSink {
  private:
   void request_sync();
   void sync_loop(int descriptor);
+  void stop_syncer();
 
   std::FILE* file_;
   bool ok_ = true;
