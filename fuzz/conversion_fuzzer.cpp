@@ -11,7 +11,9 @@
 //   - a successful conversion wrote a beatmap with one hit-object line per
 //     note, in ascending time, each inside the playfield (x 0-512, y 0-384);
 //   - every note costs at least three bytes of the file (delta time, key,
-//     velocity), so there are never more notes than a third of the bytes.
+//     velocity), so there are never more notes than a third of the bytes;
+//   - the note pass cut into parts of a few notes, made by several threads,
+//     writes the same beatmap as the whole pass.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +36,7 @@ class CheckingSink : public onpu::OutputSink {
  public:
   void write(const char* data, size_t n) override {
     bytes += n;
+    text.append(data, n);
     for (size_t i = 0; i < n; ++i) {
       if (data[i] != '\n') {
         if (line_.size() < kLongestLine) line_.push_back(data[i]);
@@ -46,6 +49,7 @@ class CheckingSink : public onpu::OutputSink {
   bool ok() const override { return true; }
 
   uint64_t bytes = 0;
+  std::string text;
   int hit_objects = 0;
   bool in_hit_objects = false;
   bool line_open() const { return !line_.empty(); }
@@ -111,6 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (mode == 0) {
       first = result;
+      // The same in parts, with checkpoints at nearly every event.
+      onpu::MidiAnalysis analysis;
+      CheckingTarget parts;
+      onpu::ConversionOptions options = options_for(mode);
+      options.part_notes = 1 + size % 5;
+      options.threads = 2;
+      onpu::ConversionResult in_parts = onpu::analyse_midi(source, console, &analysis, 1 + size % 3);
+      if (in_parts.error == onpu::ConversionError::kNone) {
+        in_parts = onpu::write_beatmap(source, analysis, "fuzz", options, parts, console);
+      }
+      check(in_parts.error == result.error && in_parts.note_count == result.note_count);
+      check(parts.sink.text == target.sink.text);
     } else {
       check(result.error == first.error);
       check(result.track_index == first.track_index);

@@ -21,6 +21,8 @@ class HitObjectWriter {
 
   // Lines written so far.
   int note_count() const { return note_count_; }
+  // The channel of the last line written, or -1 before the first.
+  int last_channel() const { return previous_channel_; }
   // The key bytes that some written line names.
   const std::bitset<256>& keys_used() const { return keys_used_; }
 

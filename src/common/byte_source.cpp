@@ -2,18 +2,12 @@
 
 #include <cstring>
 
-namespace onpu {
-namespace {
-
-bool seek_to(std::FILE* file, uint64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#ifndef _WIN32
+#include <cerrno>
+#include <unistd.h>
 #endif
-}
 
-}  // namespace
+namespace onpu {
 
 size_t MemorySource::read_at(uint64_t offset, uint8_t* dst, size_t n) const {
   if (offset >= size_) return 0;
@@ -37,22 +31,26 @@ FileSource::FileSource(std::FILE* file) : file_(file) {
 #endif
     if (end > 0) size_ = static_cast<uint64_t>(end);
   }
-  position_known_ = false;
 }
 
 size_t FileSource::read_at(uint64_t offset, uint8_t* dst, size_t n) const {
   if (!file_ || offset >= size_) return 0;
   if (n > size_ - offset) n = static_cast<size_t>(size_ - offset);
-  if (!position_known_ || position_ != offset) {
-    if (!seek_to(file_, offset)) {
-      position_known_ = false;
-      return 0;
-    }
+#ifdef _WIN32
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (_fseeki64(file_, static_cast<long long>(offset), SEEK_SET) != 0) return 0;
+  return std::fread(dst, 1, n, file_);
+#else
+  const int descriptor = fileno(file_);
+  size_t got = 0;
+  while (got < n) {
+    ssize_t read = pread(descriptor, dst + got, n - got, static_cast<off_t>(offset + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) break;
+    got += static_cast<size_t>(read);
   }
-  size_t got = std::fread(dst, 1, n, file_);
-  position_ = offset + got;
-  position_known_ = got == n;
   return got;
+#endif
 }
 
 }  // namespace onpu

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#ifdef _WIN32
+#include <mutex>
+#endif
 
 namespace onpu {
 
@@ -16,6 +19,7 @@ class ByteSource {
   virtual uint64_t size() const = 0;
   // Copies up to n bytes starting at offset into dst and returns how many were
   // copied: fewer than n only at the end of the source or on a read error.
+  // Several threads may read at once.
   virtual size_t read_at(uint64_t offset, uint8_t* dst, size_t n) const = 0;
 };
 
@@ -31,7 +35,9 @@ class MemorySource : public ByteSource {
   size_t size_;
 };
 
-// An open binary stream. The source does not own or close it.
+// An open binary stream. The source does not own or close it. On POSIX
+// systems it reads by offset from the stream's file descriptor; elsewhere
+// the stream is positioned and read under a lock.
 class FileSource : public ByteSource {
  public:
   explicit FileSource(std::FILE* file);
@@ -41,8 +47,9 @@ class FileSource : public ByteSource {
  private:
   std::FILE* file_;
   uint64_t size_ = 0;
-  mutable uint64_t position_ = 0;
-  mutable bool position_known_ = false;
+#ifdef _WIN32
+  mutable std::mutex mutex_;
+#endif
 };
 
 }  // namespace onpu

@@ -1,11 +1,11 @@
 #include "midi/conversion.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "beatmap/beatmap_writer.h"
-#include "beatmap/hit_object_writer.h"
 #include "beatmap/note_merge.h"
 #include "beatmap/note_placement.h"
 #include "cli/base_name.h"
@@ -38,9 +38,22 @@ void describe_first_notes(const TrackScan& scan, const TempoMap& tempo_map, cons
   }
 }
 
+// Parts pay off in large files only: each thread that makes them needs room
+// for a part's text, and fresh memory costs time. Each track restarts its
+// reading at every part, so parts grow with the number of tracks.
+uint64_t part_notes_for(const TrackScan& scan, const ConversionOptions& options) {
+  if (options.part_notes > 0) return options.part_notes;
+  constexpr uint64_t kNotesForParts = uint64_t{1} << 20;
+  uint64_t total = 0;
+  for (uint64_t count : scan.note_counts) total += count;
+  if (total < kNotesForParts) return 0;
+  return std::max<uint64_t>(kPartNotes, scan.tracks.size() * 256);
+}
+
 }  // namespace
 
-ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis) {
+ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis,
+                              uint64_t checkpoint_interval) {
   uint64_t first_chunk_offset = 0;
   if (!read_midi_header(source, &analysis->header, &first_chunk_offset)) return failure(ConversionError::kInvalidMidi);
   const MidiHeader& header = analysis->header;
@@ -51,7 +64,8 @@ ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAn
   analysis->scan = TrackScan();
   console.out(msg::kCollectingTempo);
   ScanResult scanned =
-      scan_tracks(source, header.track_count, first_chunk_offset, &analysis->tempo_map, &analysis->scan, console);
+      scan_tracks(source, header.track_count, first_chunk_offset, &analysis->tempo_map, &analysis->scan, console,
+                  checkpoint_interval);
   if (scanned.outcome == ScanOutcome::kInvalidTrackHeader) {
     return failure(ConversionError::kInvalidTrackHeader, scanned.track_index);
   }
@@ -86,17 +100,18 @@ ConversionResult write_beatmap(const ByteSource& source, const MidiAnalysis& ana
     console.err(failed == ReadStatus::kMetaCut ? msg::kMetaReadFailed : msg::kNoteOnReadFailed);
   }
   if (options.slider_mode) describe_first_notes(scan, tempo_map, grid, context, console);
-  HitObjectWriter writer(text, console);
-  if (!write_hit_objects_in_time_order(source, scan.tracks, tempo_map, grid, context, writer)) {
-    return failure(ConversionError::kReadFailed);
-  }
+  // The hit objects go to the sink straight from the note pass.
   text.flush();
+  const NotePassPlan plan = plan_note_pass(scan, tempo_map, part_notes_for(scan, options), options.threads);
+  const NotePassResult pass = write_hit_objects_in_time_order(source, scan, tempo_map, grid, context, plan, *sink,
+                                                              console);
+  if (!pass.ok) return failure(ConversionError::kReadFailed);
   if (!sink->finish()) return failure(ConversionError::kCannotWriteOsu);
 
   ConversionResult result;
-  result.note_count = writer.note_count();
+  result.note_count = pass.note_count;
   result.tempo_change_count = tempo_map.tempo_change_count();
-  result.keys_used = writer.keys_used();
+  result.keys_used = pass.keys_used;
   return result;
 }
 

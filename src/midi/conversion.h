@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bitset>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@ struct ConversionOptions {
   bool slider_mode = false;
   bool horizontal = false;  // only together with slider_mode
   std::string version_name = "Circle Mode";
+  // How the note pass divides its work; 0 lets the program choose. Tests
+  // ask for tiny parts and several threads, to see that the result stays
+  // the same.
+  uint64_t part_notes = 0;
+  unsigned threads = 0;
 };
 
 enum class ConversionError {
@@ -60,7 +66,9 @@ struct MidiAnalysis {
 // The header check and the first walk: prints the header line and the tempo
 // and time-signature changes to console and fills *analysis. A fatal problem
 // is returned in the result, its message not yet printed (see error_message).
-ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis);
+// A checkpoint interval of 0 is chosen by the file's size (see scan_tracks).
+ConversionResult analyse_midi(const ByteSource& source, Console& console, MidiAnalysis* analysis,
+                              uint64_t checkpoint_interval = 0);
 
 // The rest of a conversion of an analysed file: the measure grid of the
 // slider modes with its listing, then the beatmap into the target's sink,

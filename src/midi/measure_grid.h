@@ -2,6 +2,8 @@
 // at least the song's end, at most 1000 of them.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,13 +34,23 @@ std::string print_measure_grid(const std::vector<Measure>& grid);
 // The first measure with start_ms <= time_ms < end_ms, or null.
 const Measure* find_measure(const std::vector<Measure>& grid, int32_t time_ms);
 
-// find_measure for times that only grow (one track's notes): walks forward.
+// find_measure for times that only grow (one track's notes): steps forward,
+// and searches when a time lies further on, as for a reader that starts in
+// the middle of the song. Measure ends only grow along the grid.
 class MeasureCursor {
  public:
   explicit MeasureCursor(const std::vector<Measure>& grid) : grid_(&grid) {}
   const Measure* find(int32_t time_ms) {
     const std::vector<Measure>& grid = *grid_;
-    while (index_ < grid.size() && time_ms >= grid[index_].end_ms) ++index_;
+    if (index_ < grid.size() && time_ms >= grid[index_].end_ms) {
+      ++index_;
+      if (index_ < grid.size() && time_ms >= grid[index_].end_ms) {
+        index_ = static_cast<size_t>(
+            std::partition_point(grid.begin() + static_cast<std::ptrdiff_t>(index_), grid.end(),
+                                 [time_ms](const Measure& m) { return time_ms >= m.end_ms; }) -
+            grid.begin());
+      }
+    }
     if (index_ < grid.size() && time_ms >= grid[index_].start_ms) return &grid[index_];
     return nullptr;
   }

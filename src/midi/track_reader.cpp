@@ -41,14 +41,33 @@ TrackReader::TrackReader(const ByteSource& source, const TrackChunk& chunk, size
   uint64_t length = chunk.data_end - chunk.data_offset;
   buffer_size_ = static_cast<size_t>(std::max<uint64_t>(1, std::min<uint64_t>(buffer_size, length)));
   buffer_.reset(new uint8_t[buffer_size_]);
+  next_read_ = buffer_size_;
   buffer_offset_ = chunk.data_offset;
   cursor_ = limit_ = buffer_.get();
+}
+
+TrackReader::TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size,
+                         const TrackPosition& from)
+    : TrackReader(source, chunk, buffer_size) {
+  restart(from);
+}
+
+void TrackReader::restart(const TrackPosition& from, uint64_t first_read) {
+  next_read_ = first_read > 0 ? static_cast<size_t>(std::min<uint64_t>(first_read, buffer_size_)) : buffer_size_;
+  buffer_offset_ = std::clamp(from.offset, chunk_.data_offset, chunk_.data_end);
+  cursor_ = limit_ = buffer_.get();
+  tick_ = from.tick;
+  running_status_ = from.running_status;
+  done_ = false;
+  last_status_tick_ = 0;
+  has_status_tick_ = false;
 }
 
 bool TrackReader::refill_and_read(uint8_t* byte) {
   uint64_t offset = position();
   if (offset >= chunk_.data_end) return false;
-  size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer_size_, chunk_.data_end - offset));
+  size_t wanted = static_cast<size_t>(std::min<uint64_t>(next_read_, chunk_.data_end - offset));
+  next_read_ = buffer_size_;
   size_t got = source_.read_at(offset, buffer_.get(), wanted);
   buffer_offset_ = offset;
   cursor_ = buffer_.get();

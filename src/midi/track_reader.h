@@ -66,10 +66,24 @@ enum class ReadStatus {
   kFileEnded,   // the file ended inside a delta time or an event: damaged file
 };
 
+// Where the reading of a track stands between two events: enough for a
+// fresh reader to go on from there as the first one would.
+struct TrackPosition {
+  uint64_t offset = 0;  // the next event's first byte
+  uint64_t tick = 0;    // the tick of the event before it
+  uint8_t running_status = 0;
+};
+
 // Reads one track's events in order through a buffer of its own.
 class TrackReader {
  public:
   TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size);
+  // Goes on from a position that an earlier reader of the same chunk was at.
+  TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size, const TrackPosition& from);
+  // The same for this reader, which keeps its buffer. When about how many
+  // bytes will be read is known, first_read asks for no more than that at
+  // first (0: a whole buffer).
+  void restart(const TrackPosition& from, uint64_t first_read = 0);
   TrackReader(const TrackReader&) = delete;
   TrackReader& operator=(const TrackReader&) = delete;
 
@@ -123,6 +137,9 @@ class TrackReader {
   uint64_t last_status_tick() const { return last_status_tick_; }
   bool has_status_tick() const { return has_status_tick_; }
 
+  // Where the reader stands; meaningful while the track is not over.
+  TrackPosition position_between_events() const { return TrackPosition{position(), tick_, running_status_}; }
+
  private:
   bool read_byte(uint8_t* byte) {
     if (cursor_ < limit_) {
@@ -145,6 +162,7 @@ class TrackReader {
   TrackChunk chunk_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t buffer_size_;
+  size_t next_read_;  // the size of the next refill: buffer_size_ but after a restart
   uint64_t buffer_offset_;
   const uint8_t* cursor_;
   const uint8_t* limit_;

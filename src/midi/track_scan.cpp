@@ -1,5 +1,8 @@
 #include "midi/track_scan.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "common/messages.h"
 
 namespace onpu {
@@ -30,8 +33,15 @@ void handle_meta(const TrackEvent& event, TempoMap* tempo_map, Console& console)
 
 }  // namespace
 
+uint64_t checkpoint_interval_for(uint64_t file_size) {
+  constexpr uint64_t kMinInterval = 512;
+  constexpr uint64_t kMaxCheckpoints = 131072;
+  return std::max(kMinInterval, file_size / kMaxCheckpoints);
+}
+
 ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t first_chunk_offset,
-                       TempoMap* tempo_map, TrackScan* scan, Console& console) {
+                       TempoMap* tempo_map, TrackScan* scan, Console& console, uint64_t checkpoint_interval) {
+  if (checkpoint_interval == 0) checkpoint_interval = checkpoint_interval_for(source.size());
   ScanResult result;
   uint64_t offset = first_chunk_offset;
   for (int index = 0; index < track_count; ++index) {
@@ -46,16 +56,29 @@ ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t 
     scan->tracks.push_back(chunk);
 
     TrackReader reader(source, chunk, kScanBufferSize);
+    std::vector<TrackCheckpoint> checkpoints;
+    uint64_t notes = 0;
+    uint64_t next_checkpoint = chunk.data_offset + checkpoint_interval;
     TrackEvent event;
     ReadStatus status;
-    while ((status = reader.next(&event)) == ReadStatus::kEvent) {
+    while (true) {
+      const TrackPosition here = reader.position_between_events();
+      if (here.offset >= next_checkpoint) {
+        checkpoints.push_back(TrackCheckpoint{here, notes});
+        next_checkpoint = here.offset + checkpoint_interval;
+      }
+      if ((status = reader.next(&event)) != ReadStatus::kEvent) break;
       if (event.kind == EventKind::kMeta) {
         handle_meta(event, tempo_map, console);
-      } else if (event.kind == EventKind::kNoteOn && event.data2 >= kMinimumVelocity &&
-                 scan->first_notes.size() < kFirstNotesKept) {
-        scan->first_notes.push_back(ScannedNote{event.tick, event.status & 0x0F, event.data1, event.data2});
+      } else if (event.kind == EventKind::kNoteOn && event.data2 >= kMinimumVelocity) {
+        ++notes;
+        if (scan->first_notes.size() < kFirstNotesKept) {
+          scan->first_notes.push_back(ScannedNote{event.tick, event.status & 0x0F, event.data1, event.data2});
+        }
       }
     }
+    scan->note_counts.push_back(notes);
+    scan->checkpoints.push_back(std::move(checkpoints));
     if (status == ReadStatus::kFileEnded) {
       result.outcome = ScanOutcome::kReadFailed;
       result.track_index = index;

@@ -25,8 +25,20 @@ struct ScannedNote {
 // The lowest velocity that makes a hit object.
 constexpr uint8_t kMinimumVelocity = 31;
 
+// A place to start reading a track from, and how many of the track's notes
+// that make hit objects come before it.
+struct TrackCheckpoint {
+  TrackPosition position;
+  uint64_t notes_before = 0;
+};
+
 struct TrackScan {
   std::vector<TrackChunk> tracks;  // the "MTrk" chunks, in file order
+  // Per track: the notes that make hit objects, and checkpoints in file order
+  // about every checkpoint_interval bytes, so that the note pass can start
+  // reading a track anywhere in the song.
+  std::vector<uint64_t> note_counts;
+  std::vector<std::vector<TrackCheckpoint>> checkpoints;
   // The latest event time of any track in whole milliseconds (0 with no
   // events), valid once the tempo map is finished: see compute_max_time.
   std::vector<uint64_t> last_ticks;  // per track; only tracks with an event
@@ -47,11 +59,16 @@ struct ScanResult {
 
 inline constexpr size_t kFirstNotesKept = 5;
 
+// The bytes between two checkpoints of a track: at least 512, and more in a
+// file of over 64 MB, so that a file has at most 131072 of them (4 MB).
+uint64_t checkpoint_interval_for(uint64_t file_size);
+
 // Walks track_count track chunks from first_chunk_offset, filling tempo_map
 // (not yet finished) and scan, and printing the tempo, time-signature and
-// meta-event lines. Stops at the first fatal problem.
+// meta-event lines. Stops at the first fatal problem. A checkpoint interval
+// of 0 is chosen by the file's size.
 ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t first_chunk_offset,
-                       TempoMap* tempo_map, TrackScan* scan, Console& console);
+                       TempoMap* tempo_map, TrackScan* scan, Console& console, uint64_t checkpoint_interval = 0);
 
 // The song length: the latest event time of any track, in whole milliseconds.
 int32_t compute_max_time(const TrackScan& scan, const TempoMap& tempo_map);

@@ -74,13 +74,10 @@ Bytes damage(Bytes bytes, Random& random) {
   }
 }
 
-// Returns the number of hit objects of a successful conversion, or -1.
-int expect_same(const Bytes& midi, Mode mode, const std::string& label) {
-  Converted fast = convert_bytes(midi, mode, "song");
-  ReferenceResult reference = reference_convert(midi, mode, "song");
+bool expect_same_as_reference(const Converted& fast, const ReferenceResult& reference, const std::string& label) {
   const bool fast_ok = fast.result.error == ConversionError::kNone;
   EXPECT_EQ(fast_ok, reference.ok) << label;
-  if (fast_ok != reference.ok) return -1;
+  if (fast_ok != reference.ok) return false;
   std::string fast_err = fast.err;
   if (!fast_ok) fast_err += error_message(fast.result, "in.mid", "out.osu");
   EXPECT_EQ(fast.out, reference.out) << label;
@@ -88,7 +85,21 @@ int expect_same(const Bytes& midi, Mode mode, const std::string& label) {
   if (fast_ok) {
     EXPECT_EQ(fast.osu, reference.osu) << label;
   }
-  return fast_ok ? fast.result.note_count : -1;
+  return fast_ok;
+}
+
+// Returns the number of hit objects of a successful conversion, or -1. The
+// note pass runs whole and, again, cut into parts of a few notes made by
+// three threads, as a large file's would be.
+int expect_same(const Bytes& midi, Mode mode, const std::string& label) {
+  ReferenceResult reference = reference_convert(midi, mode, "song");
+  Converted fast = convert_bytes(midi, mode, "song");
+  const bool ok = expect_same_as_reference(fast, reference, label);
+  for (uint64_t part_notes : {1, 7, 100}) {
+    expect_same_as_reference(convert_bytes_in_parts(midi, mode, part_notes, 3, 1 + part_notes % 5), reference,
+                             label + " in parts of " + std::to_string(part_notes));
+  }
+  return ok ? fast.result.note_count : -1;
 }
 
 TEST(SameBytes, GeneratedSongsMatchTheReferenceInEveryMode) {

@@ -54,6 +54,27 @@ Converted convert_bytes(const Bytes& midi, Mode mode, const std::string& base_na
   return converted;
 }
 
+Converted convert_bytes_in_parts(const Bytes& midi, Mode mode, uint64_t part_notes, unsigned threads,
+                                 uint64_t checkpoint_bytes) {
+  MemorySource source(midi.data(), midi.size());
+  StringTarget target;
+  CaptureConsole console;
+  ConversionOptions options = options_for(mode);
+  options.part_notes = part_notes;
+  options.threads = threads;
+  MidiAnalysis analysis;
+  Converted converted;
+  converted.result = analyse_midi(source, console, &analysis, checkpoint_bytes);
+  if (converted.result.error == ConversionError::kNone) {
+    converted.result = write_beatmap(source, analysis, "song", options, target, console);
+  }
+  converted.osu = target.sink.text;
+  converted.out = console.out_text;
+  converted.err = console.err_text;
+  converted.output_opened = target.opened;
+  return converted;
+}
+
 std::string hit_object_lines(const std::string& osu) {
   const std::string marker = "[HitObjects]\n";
   size_t at = osu.find(marker);

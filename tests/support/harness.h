@@ -25,6 +25,11 @@ struct Converted {
 // Converts bytes in memory, as the program would, without files.
 Converted convert_bytes(const Bytes& midi, Mode mode, const std::string& base_name = "song");
 
+// The same with the note pass cut into parts of about part_notes notes, made
+// by threads threads, from checkpoints every checkpoint_bytes bytes.
+Converted convert_bytes_in_parts(const Bytes& midi, Mode mode, uint64_t part_notes, unsigned threads,
+                                 uint64_t checkpoint_bytes);
+
 // The part of a beatmap after "[HitObjects]\n".
 std::string hit_object_lines(const std::string& osu);
 
