@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       onpu::MidiAnalysis analysis;
       CheckingTarget parts;
       onpu::ConversionOptions options = options_for(mode);
-      options.part_notes = 1 + size % 5;
+      options.part_notes = 1 + size % 29;
       options.threads = 2;
       onpu::ConversionResult in_parts = onpu::analyse_midi(source, console, &analysis, 1 + size % 3);
       if (in_parts.error == onpu::ConversionError::kNone) {

@@ -1,6 +1,9 @@
 #include "midi/track_scan.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "common/messages.h"
@@ -9,11 +12,67 @@ namespace onpu {
 namespace {
 
 constexpr size_t kScanBufferSize = 1 << 16;
+// Tracks are walked in groups, side by side, and their findings taken in
+// track order; a group's findings are all that is held at once.
+constexpr size_t kTracksAtOnce = 64;
+// Threads pay off only for groups of this many bytes.
+constexpr uint64_t kBytesForThreads = uint64_t{1} << 20;
+constexpr unsigned kMaxThreads = 4;
 
-void handle_meta(const TrackEvent& event, TempoMap* tempo_map, Console& console) {
+// A Set Tempo or Time Signature event.
+struct MetaEvent {
+  uint64_t tick = 0;
+  uint8_t type = 0;
+  uint8_t data[4] = {0, 0, 0, 0};
+};
+
+// What walking one track finds, to be taken in track order.
+struct TrackWalk {
+  std::vector<MetaEvent> metas;
+  std::vector<ScannedNote> first_notes;  // at most kFirstNotesKept
+  uint64_t notes = 0;
+  std::vector<TrackCheckpoint> checkpoints;
+  ReadStatus end = ReadStatus::kTrackEnded;
+  bool has_status_tick = false;
+  uint64_t last_status_tick = 0;
+};
+
+void walk_track(const ByteSource& source, const TrackChunk& chunk, uint64_t checkpoint_interval, TrackWalk* walk) {
+  TrackReader reader(source, chunk, kScanBufferSize);
+  uint64_t next_checkpoint = chunk.data_offset + checkpoint_interval;
+  TrackEvent event;
+  ReadStatus status;
+  while (true) {
+    const TrackPosition here = reader.position_between_events();
+    if (here.offset >= next_checkpoint) {
+      walk->checkpoints.push_back(TrackCheckpoint{here, walk->notes});
+      next_checkpoint = here.offset + checkpoint_interval;
+    }
+    if ((status = reader.next(&event)) != ReadStatus::kEvent) break;
+    if (event.kind == EventKind::kMeta) {
+      if ((event.meta_type == 0x51 && event.meta_length == 3) || (event.meta_type == 0x58 && event.meta_length == 4)) {
+        MetaEvent meta;
+        meta.tick = event.tick;
+        meta.type = event.meta_type;
+        std::copy(event.meta_data, event.meta_data + 4, meta.data);
+        walk->metas.push_back(meta);
+      }
+    } else if (event.kind == EventKind::kNoteOn && event.data2 >= kMinimumVelocity) {
+      ++walk->notes;
+      if (walk->first_notes.size() < kFirstNotesKept) {
+        walk->first_notes.push_back(ScannedNote{event.tick, event.status & 0x0F, event.data1, event.data2});
+      }
+    }
+  }
+  walk->end = status;
+  walk->has_status_tick = reader.has_status_tick();
+  walk->last_status_tick = reader.last_status_tick();
+}
+
+void take_meta(const MetaEvent& event, TempoMap* tempo_map, Console& console) {
   const unsigned long long tick = event.tick;
-  if (event.meta_type == 0x51 && event.meta_length == 3) {
-    const uint8_t* d = event.meta_data;
+  if (event.type == 0x51) {
+    const uint8_t* d = event.data;
     uint32_t tempo = (uint32_t{d[0]} << 16) | (uint32_t{d[1]} << 8) | d[2];
     if (tempo == 0) {
       // A tempo of 0 would stop time; it is a broken event, not a tempo.
@@ -24,11 +83,39 @@ void handle_meta(const TrackEvent& event, TempoMap* tempo_map, Console& console)
     console.out(format(msg::kTempoFound, tick, tempo, tempo, bpm));
     console.out(format(msg::kTempoFormula, tempo, bpm));
     tempo_map->add_tempo(event.tick, tempo);
-  } else if (event.meta_type == 0x58 && event.meta_length == 4) {
-    tempo_map->add_time_signature(event.tick, event.meta_data);
+  } else {
+    tempo_map->add_time_signature(event.tick, event.data);
     const TimeSignature& added = tempo_map->time_signatures().back();
     console.out(format(msg::kTimeSignatureFound, tick, added.numerator, added.denominator));
   }
+}
+
+// Walks chunks[first, first + walks->size()) into *walks, on several threads
+// when the tracks are large enough to be worth it.
+void walk_tracks(const ByteSource& source, const std::vector<TrackChunk>& chunks, size_t first,
+                 uint64_t checkpoint_interval, std::vector<TrackWalk>* walks) {
+  uint64_t bytes = 0;
+  for (size_t i = 0; i < walks->size(); ++i) bytes += chunks[first + i].data_end - chunks[first + i].data_offset;
+  size_t threads = 1;
+  if (bytes >= kBytesForThreads) {
+    threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxThreads, walks->size()});
+  }
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next.fetch_add(1); i < walks->size(); i = next.fetch_add(1)) {
+      walk_track(source, chunks[first + i], checkpoint_interval, &(*walks)[i]);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t i = 1; i < threads; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads, the same findings
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
 }
 
 }  // namespace
@@ -42,7 +129,9 @@ uint64_t checkpoint_interval_for(uint64_t file_size) {
 ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t first_chunk_offset,
                        TempoMap* tempo_map, TrackScan* scan, Console& console, uint64_t checkpoint_interval) {
   if (checkpoint_interval == 0) checkpoint_interval = checkpoint_interval_for(source.size());
+  // The chunks first: each starts where the one before says it ends.
   ScanResult result;
+  std::vector<TrackChunk> chunks;
   uint64_t offset = first_chunk_offset;
   for (int index = 0; index < track_count; ++index) {
     TrackChunk chunk;
@@ -50,45 +139,37 @@ ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t 
     if (search != ChunkSearch::kFound) {
       result.outcome = search == ChunkSearch::kInvalidTag ? ScanOutcome::kInvalidTrackHeader : ScanOutcome::kReadFailed;
       result.track_index = index;
-      return result;
+      break;
     }
     offset = chunk.next_offset;
-    scan->tracks.push_back(chunk);
+    chunks.push_back(chunk);
+  }
 
-    TrackReader reader(source, chunk, kScanBufferSize);
-    std::vector<TrackCheckpoint> checkpoints;
-    uint64_t notes = 0;
-    uint64_t next_checkpoint = chunk.data_offset + checkpoint_interval;
-    TrackEvent event;
-    ReadStatus status;
-    while (true) {
-      const TrackPosition here = reader.position_between_events();
-      if (here.offset >= next_checkpoint) {
-        checkpoints.push_back(TrackCheckpoint{here, notes});
-        next_checkpoint = here.offset + checkpoint_interval;
+  // Then the tracks, whose findings are taken in order: the lines come out
+  // and the tempo map fills as if the tracks were walked one by one.
+  for (size_t first = 0; first < chunks.size(); first += kTracksAtOnce) {
+    std::vector<TrackWalk> walks(std::min(kTracksAtOnce, chunks.size() - first));
+    walk_tracks(source, chunks, first, checkpoint_interval, &walks);
+    for (size_t i = 0; i < walks.size(); ++i) {
+      TrackWalk& walk = walks[i];
+      scan->tracks.push_back(chunks[first + i]);
+      for (const MetaEvent& meta : walk.metas) take_meta(meta, tempo_map, console);
+      for (const ScannedNote& note : walk.first_notes) {
+        if (scan->first_notes.size() < kFirstNotesKept) scan->first_notes.push_back(note);
       }
-      if ((status = reader.next(&event)) != ReadStatus::kEvent) break;
-      if (event.kind == EventKind::kMeta) {
-        handle_meta(event, tempo_map, console);
-      } else if (event.kind == EventKind::kNoteOn && event.data2 >= kMinimumVelocity) {
-        ++notes;
-        if (scan->first_notes.size() < kFirstNotesKept) {
-          scan->first_notes.push_back(ScannedNote{event.tick, event.status & 0x0F, event.data1, event.data2});
-        }
+      scan->note_counts.push_back(walk.notes);
+      scan->checkpoints.push_back(std::move(walk.checkpoints));
+      if (walk.end == ReadStatus::kFileEnded) {
+        result.outcome = ScanOutcome::kReadFailed;
+        result.track_index = static_cast<int>(first + i);
+        return result;
       }
+      if (walk.end == ReadStatus::kMetaCut) console.err(msg::kMetaReadFailed);
+      if (walk.end == ReadStatus::kMetaCut || walk.end == ReadStatus::kNoteOnCut) {
+        scan->note_pass_failures.push_back(walk.end);
+      }
+      scan->last_ticks.push_back(walk.has_status_tick ? walk.last_status_tick : 0);
     }
-    scan->note_counts.push_back(notes);
-    scan->checkpoints.push_back(std::move(checkpoints));
-    if (status == ReadStatus::kFileEnded) {
-      result.outcome = ScanOutcome::kReadFailed;
-      result.track_index = index;
-      return result;
-    }
-    if (status == ReadStatus::kMetaCut) console.err(msg::kMetaReadFailed);
-    if (status == ReadStatus::kMetaCut || status == ReadStatus::kNoteOnCut) {
-      scan->note_pass_failures.push_back(status);
-    }
-    scan->last_ticks.push_back(reader.has_status_tick() ? reader.last_status_tick() : 0);
   }
   return result;
 }
