@@ -61,7 +61,14 @@ class TrackNotes {
 
   // Starts on the notes with from_tick <= tick < to_tick, reading from start.
   void start_part(const TrackPosition& start, uint64_t bytes, uint64_t from_tick, uint64_t to_tick) {
-    reader_.restart(start, bytes);
+    // A reader that stopped short of the part (its last event, which ended
+    // its last part, still lies before this one) reads on from there; a
+    // restart reads about twice the part's bytes, so that the thread's next
+    // part often finds its start in the buffer.
+    const TrackPosition here = reader_.position_between_events();
+    if (reader_.finished() || here.tick >= from_tick || here.offset < start.offset) {
+      reader_.restart(start, bytes > 0 ? 2 * bytes + 1024 : 0);
+    }
     from_tick_ = from_tick;
     to_tick_ = to_tick;
     tempo_ = TempoCursor(tempo_map_);

@@ -47,7 +47,7 @@ uint64_t part_notes_for(const TrackScan& scan, const ConversionOptions& options)
   uint64_t total = 0;
   for (uint64_t count : scan.note_counts) total += count;
   if (total < kNotesForParts) return 0;
-  return std::max<uint64_t>(kPartNotes, scan.tracks.size() * 256);
+  return std::max<uint64_t>(kPartNotes, scan.tracks.size() * 128);
 }
 
 }  // namespace

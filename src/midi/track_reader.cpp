@@ -53,9 +53,16 @@ TrackReader::TrackReader(const ByteSource& source, const TrackChunk& chunk, size
 }
 
 void TrackReader::restart(const TrackPosition& from, uint64_t first_read) {
-  next_read_ = first_read > 0 ? static_cast<size_t>(std::min<uint64_t>(first_read, buffer_size_)) : buffer_size_;
-  buffer_offset_ = std::clamp(from.offset, chunk_.data_offset, chunk_.data_end);
-  cursor_ = limit_ = buffer_.get();
+  const uint64_t offset = std::clamp(from.offset, chunk_.data_offset, chunk_.data_end);
+  const uint64_t buffered = static_cast<uint64_t>(limit_ - buffer_.get());
+  if (offset >= buffer_offset_ && offset - buffer_offset_ < buffered) {
+    // Already in the buffer: no need to read it again.
+    cursor_ = buffer_.get() + (offset - buffer_offset_);
+  } else {
+    next_read_ = first_read > 0 ? static_cast<size_t>(std::min<uint64_t>(first_read, buffer_size_)) : buffer_size_;
+    buffer_offset_ = offset;
+    cursor_ = limit_ = buffer_.get();
+  }
   tick_ = from.tick;
   running_status_ = from.running_status;
   done_ = false;

@@ -137,6 +137,8 @@ class TrackReader {
   uint64_t last_status_tick() const { return last_status_tick_; }
   bool has_status_tick() const { return has_status_tick_; }
 
+  // True once the track is over.
+  bool finished() const { return done_; }
   // Where the reader stands; meaningful while the track is not over.
   TrackPosition position_between_events() const { return TrackPosition{position(), tick_, running_status_}; }
 
