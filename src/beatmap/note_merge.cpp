@@ -387,7 +387,8 @@ NotePassPlan plan_note_pass(const TrackScan& scan, const TempoMap& tempo_map, ui
   plan.threads = threads > 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
   uint64_t total = 0;
   for (uint64_t count : scan.note_counts) total += count;
-  if (part_notes == 0 || total / 2 < part_notes) return plan;
+  // With one thread, parts would only cost their restarts.
+  if (plan.threads < 2 || part_notes == 0 || total / 2 < part_notes) return plan;
 
   // The checkpoints of all tracks in tick order tell about how many notes
   // come before each of their ticks.

@@ -30,7 +30,8 @@ struct NotePassPlan {
 inline constexpr uint64_t kPartNotes = uint64_t{1} << 16;
 
 // Parts of about part_notes notes each, found from the first walk's
-// checkpoints. threads 0 means one per core, at most four.
+// checkpoints. threads 0 means one per core, at most four; with one thread
+// the song is one part.
 NotePassPlan plan_note_pass(const TrackScan& scan, const TempoMap& tempo_map, uint64_t part_notes,
                             unsigned threads);
 

@@ -72,12 +72,14 @@ TEST(NoteParts, EveryPartBeginsWhereANewMillisecondBegins) {
   }
 }
 
-TEST(NoteParts, SmallSongIsOnePart) {
+TEST(NoteParts, SmallSongOrASingleThreadMakesOnePart) {
   const test::Bytes midi = crowded_song(100);
   MemorySource source(midi.data(), midi.size());
   CaptureConsole console;
   MidiAnalysis analysis;
   ASSERT_EQ(analyse_midi(source, console, &analysis, 8).error, ConversionError::kNone);
+  EXPECT_FALSE(plan_note_pass(analysis.scan, analysis.tempo_map, 10, 2).boundaries.empty());
+  EXPECT_TRUE(plan_note_pass(analysis.scan, analysis.tempo_map, 10, 1).boundaries.empty());
   EXPECT_TRUE(plan_note_pass(analysis.scan, analysis.tempo_map, 1000, 2).boundaries.empty());
   EXPECT_TRUE(plan_note_pass(analysis.scan, analysis.tempo_map, 0, 2).boundaries.empty());
 }
