@@ -248,7 +248,8 @@ class PartSequencer {
 // and straight to the output once the part's turn has come (or its text has
 // grown too large to keep, when it waits for its turn). Its first line was
 // formatted as the start of a new combo; when the part before ended on the
-// same channel, that line is put right before it is written.
+// same channel, that line's type becomes a plain circle before it is
+// written.
 class PartSink : public OutputSink {
  public:
   // Fresh memory is slow to come by, so a sink that will keep text has its
