@@ -207,6 +207,11 @@ class PartSequencer {
     return failed_;
   }
 
+  // A song of one part reports its progress as its lines are formatted, on
+  // this console; parts report theirs as they are written.
+  Console& progress_console() { return console_; }
+  bool one_part() const { return part_count_ == 1; }
+
   // The rest need the turn.
   OutputSink& out() { return out_; }
   int previous_channel() const { return previous_channel_; }
@@ -216,7 +221,8 @@ class PartSequencer {
     const int before = note_count_;
     note_count_ += writer.note_count();
     constexpr int kStep = HitObjectWriter::kProgressInterval;
-    for (int reached = (before / kStep + 1) * kStep; reached <= note_count_ && reached > 0; reached += kStep) {
+    for (int reached = (before / kStep + 1) * kStep; reached <= note_count_ && reached > 0 && !one_part();
+         reached += kStep) {
       console_.out(format(msg::kProgress, reached));
     }
     if (writer.note_count() > 0) previous_channel_ = writer.last_channel();
@@ -366,10 +372,11 @@ void make_parts(const PassInput& in, PartSequencer& sequencer) {
   PartSink sink(sequencer, part_count > 1);
   TextBuffer text(sink);
   NullConsole quiet;
+  Console& progress = sequencer.one_part() ? sequencer.progress_console() : quiet;
   std::vector<std::unique_ptr<TrackNotes>> notes(in.scan.tracks.size());
   for (size_t index = sequencer.take_part(); index < part_count; index = sequencer.take_part()) {
     sink.begin(index);
-    HitObjectWriter writer(text, quiet);
+    HitObjectWriter writer(text, progress);
     if (!make_part(in, index, notes, writer, sink)) {
       sequencer.fail();
       return;

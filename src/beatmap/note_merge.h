@@ -47,8 +47,8 @@ struct NotePassResult {
 // notes by time would give, but it needs memory per track rather than per
 // note: each track's times only grow, so the order is a merge of the tracks'
 // streams. The parts of the plan are made side by side by its threads and
-// written in order; every 10000th line is reported on console as its part is
-// written.
+// written in order. Every 10000th line is reported on console: as it is
+// formatted when the song is one part, else as its part is written.
 NotePassResult write_hit_objects_in_time_order(const ByteSource& source, const TrackScan& scan,
                                                const TempoMap& tempo_map, const std::vector<Measure>& grid,
                                                const PlacementContext& context, const NotePassPlan& plan,

@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "beatmap/note_merge.h"
 #include "common/byte_source.h"
+#include "common/console.h"
+#include "common/output_sink.h"
 #include "midi/conversion.h"
 #include "support/harness.h"
 
@@ -52,6 +55,45 @@ TEST(NoteParts, PartsGiveTheBeatmapAndProgressOfTheWholePass) {
     const std::string progress = "変換済ノート数: 10000\n変換済ノート数: 20000\n変換済ノート数: 30000\n";
     EXPECT_NE(whole.out.find(progress), std::string::npos) << whole.out;
   }
+}
+
+// Notes, at each progress line, how much of the beatmap had reached the
+// output.
+class ProgressWatch : public Console {
+ public:
+  explicit ProgressWatch(const StringSink& sink) : sink_(sink) {}
+  void out(std::string_view text) override {
+    if (text.find("変換済ノート数") != std::string_view::npos) written_at.push_back(sink_.text.size());
+  }
+  void err(std::string_view) override {}
+  std::vector<size_t> written_at;
+
+ private:
+  const StringSink& sink_;
+};
+
+class SinkTarget : public OutputTarget {
+ public:
+  OutputSink* open() override { return &sink; }
+  StringSink sink;
+};
+
+TEST(NoteParts, ProgressOfASongOfOnePartComesAsItsLinesAreMade) {
+  // One part, as for any song of under a million notes or on one core: the
+  // user sees the count grow, not every line at the end.
+  const test::Bytes midi = crowded_song(10000);
+  MemorySource source(midi.data(), midi.size());
+  CaptureConsole quiet;
+  MidiAnalysis analysis;
+  ASSERT_EQ(analyse_midi(source, quiet, &analysis).error, ConversionError::kNone);
+  SinkTarget target;
+  ProgressWatch watch(target.sink);
+  ConversionResult result =
+      write_beatmap(source, analysis, "song", test::options_for(Mode::kCircle), target, watch);
+  ASSERT_EQ(result.note_count, 30000);
+  ASSERT_EQ(watch.written_at.size(), 3u);
+  EXPECT_LT(watch.written_at[0], target.sink.text.size() / 2);
+  EXPECT_LT(watch.written_at[1], target.sink.text.size());
 }
 
 TEST(NoteParts, EveryPartBeginsWhereANewMillisecondBegins) {
