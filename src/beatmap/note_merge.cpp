@@ -8,11 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "beatmap/hit_object_writer.h"
 #include "common/messages.h"
+#include "common/threads.h"
 
 namespace onpu {
 namespace {
@@ -27,7 +26,6 @@ constexpr size_t kMaxBuffer = size_t{16} << 10;
 constexpr size_t kPartTextLimit = size_t{2} << 20;
 // The most a TextBuffer hands over at once.
 constexpr size_t kTextBlock = size_t{256} << 10;
-constexpr unsigned kMaxThreads = 4;
 
 constexpr uint64_t kNoTick = std::numeric_limits<uint64_t>::max();
 
@@ -392,11 +390,9 @@ void make_parts(const PassInput& in, PartSequencer& sequencer) {
 NotePassPlan plan_note_pass(const TrackScan& scan, const TempoMap& tempo_map, uint64_t part_notes,
                             unsigned threads) {
   NotePassPlan plan;
-  plan.threads = threads > 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-  uint64_t total = 0;
-  for (uint64_t count : scan.note_counts) total += count;
+  plan.threads = threads > 0 ? threads : core_threads();
   // With one thread, parts would only cost their restarts.
-  if (plan.threads < 2 || part_notes == 0 || total / 2 < part_notes) return plan;
+  if (plan.threads < 2 || part_notes == 0 || count_notes(scan) / 2 < part_notes) return plan;
 
   // The checkpoints of all tracks in tick order tell about how many notes
   // come before each of their ticks.
@@ -438,16 +434,7 @@ NotePassResult write_hit_objects_in_time_order(const ByteSource& source, const T
   const PassInput in{source, scan, tempo_map, grid, context, plan,
                      std::clamp(kReadBudget / readers, kMinBuffer, kMaxBuffer)};
   PartSequencer sequencer(part_count, out, console);
-  std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) {
-    try {
-      helpers.emplace_back(make_parts, std::cref(in), std::ref(sequencer));
-    } catch (const std::system_error&) {
-      break;  // fewer threads, the same result
-    }
-  }
-  make_parts(in, sequencer);
-  for (std::thread& helper : helpers) helper.join();
+  run_on_threads(threads, [&] { make_parts(in, sequencer); });
 
   NotePassResult result;
   result.ok = !sequencer.failed();

@@ -44,9 +44,7 @@ void describe_first_notes(const TrackScan& scan, const TempoMap& tempo_map, cons
 uint64_t part_notes_for(const TrackScan& scan, const ConversionOptions& options) {
   if (options.part_notes > 0) return options.part_notes;
   constexpr uint64_t kNotesForParts = uint64_t{1} << 20;
-  uint64_t total = 0;
-  for (uint64_t count : scan.note_counts) total += count;
-  if (total < kNotesForParts) return 0;
+  if (count_notes(scan) < kNotesForParts) return 0;
   return std::max<uint64_t>(kPartNotes, scan.tracks.size() * 128);
 }
 

@@ -46,12 +46,6 @@ TrackReader::TrackReader(const ByteSource& source, const TrackChunk& chunk, size
   cursor_ = limit_ = buffer_.get();
 }
 
-TrackReader::TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size,
-                         const TrackPosition& from)
-    : TrackReader(source, chunk, buffer_size) {
-  restart(from);
-}
-
 void TrackReader::restart(const TrackPosition& from, uint64_t first_read) {
   const uint64_t offset = std::clamp(from.offset, chunk_.data_offset, chunk_.data_end);
   const uint64_t buffered = static_cast<uint64_t>(limit_ - buffer_.get());

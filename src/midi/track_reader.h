@@ -78,11 +78,9 @@ struct TrackPosition {
 class TrackReader {
  public:
   TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size);
-  // Goes on from a position that an earlier reader of the same chunk was at.
-  TrackReader(const ByteSource& source, const TrackChunk& chunk, size_t buffer_size, const TrackPosition& from);
-  // The same for this reader, which keeps its buffer. When about how many
-  // bytes will be read is known, first_read asks for no more than that at
-  // first (0: a whole buffer).
+  // Goes on from a position that a reader of the same chunk was at, keeping
+  // the buffer. When about how many bytes will be read is known, first_read
+  // asks for no more than that at first (0: a whole buffer).
   void restart(const TrackPosition& from, uint64_t first_read = 0);
   TrackReader(const TrackReader&) = delete;
   TrackReader& operator=(const TrackReader&) = delete;

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "common/messages.h"
+#include "common/threads.h"
 
 namespace onpu {
 namespace {
@@ -17,7 +16,6 @@ constexpr size_t kScanBufferSize = 1 << 16;
 constexpr size_t kTracksAtOnce = 64;
 // Threads pay off only for groups of this many bytes.
 constexpr uint64_t kBytesForThreads = uint64_t{1} << 20;
-constexpr unsigned kMaxThreads = 4;
 
 // A Set Tempo or Time Signature event.
 struct MetaEvent {
@@ -96,26 +94,13 @@ void walk_tracks(const ByteSource& source, const std::vector<TrackChunk>& chunks
                  uint64_t checkpoint_interval, std::vector<TrackWalk>* walks) {
   uint64_t bytes = 0;
   for (size_t i = 0; i < walks->size(); ++i) bytes += chunks[first + i].data_end - chunks[first + i].data_offset;
-  size_t threads = 1;
-  if (bytes >= kBytesForThreads) {
-    threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxThreads, walks->size()});
-  }
+  const size_t threads = bytes >= kBytesForThreads ? std::min<size_t>(core_threads(), walks->size()) : 1;
   std::atomic<size_t> next{0};
-  auto work = [&] {
+  run_on_threads(threads, [&] {
     for (size_t i = next.fetch_add(1); i < walks->size(); i = next.fetch_add(1)) {
       walk_track(source, chunks[first + i], checkpoint_interval, &(*walks)[i]);
     }
-  };
-  std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) {
-    try {
-      helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads, the same findings
-    }
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
+  });
 }
 
 }  // namespace
@@ -172,6 +157,12 @@ ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t 
     }
   }
   return result;
+}
+
+uint64_t count_notes(const TrackScan& scan) {
+  uint64_t total = 0;
+  for (uint64_t count : scan.note_counts) total += count;
+  return total;
 }
 
 int32_t compute_max_time(const TrackScan& scan, const TempoMap& tempo_map) {

@@ -70,6 +70,9 @@ uint64_t checkpoint_interval_for(uint64_t file_size);
 ScanResult scan_tracks(const ByteSource& source, uint16_t track_count, uint64_t first_chunk_offset,
                        TempoMap* tempo_map, TrackScan* scan, Console& console, uint64_t checkpoint_interval = 0);
 
+// The notes of all tracks that make hit objects.
+uint64_t count_notes(const TrackScan& scan);
+
 // The song length: the latest event time of any track, in whole milliseconds.
 int32_t compute_max_time(const TrackScan& scan, const TempoMap& tempo_map);
 

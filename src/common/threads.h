@@ -1,0 +1,36 @@
+// Work spread over the machine's cores.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace onpu {
+
+// More threads would need more buffers and gain little: the work ends in
+// one file.
+inline constexpr unsigned kMaxThreads = 4;
+
+// One thread per core, at most kMaxThreads.
+inline unsigned core_threads() { return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads); }
+
+// Runs work on up to `threads` threads, the calling one among them, and
+// returns once every one has finished. When no more threads can be started,
+// fewer run it, so work must give the same result on any number of them.
+template <typename Work>
+void run_on_threads(size_t threads, const Work& work) {
+  std::vector<std::thread> helpers;
+  for (size_t i = 1; i < threads; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace onpu
