@@ -22,7 +22,7 @@
 #include "common/byte_source.h"
 #include "common/console.h"
 #include "common/output_sink.h"
-#include "midi/conversion.h"
+#include "conversion/conversion.h"
 
 namespace {
 

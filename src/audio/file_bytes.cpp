@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "cli/file_io.h"
+#include "common/file_io.h"
 
 namespace onpu::audio {
 namespace fs = std::filesystem;

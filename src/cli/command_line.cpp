@@ -4,10 +4,10 @@
 
 #include "audio/osz_builder.h"
 #include "audio/soundfont_locator.h"
-#include "cli/base_name.h"
-#include "cli/file_io.h"
+#include "common/file_io.h"
 #include "common/messages.h"
-#include "midi/conversion.h"
+#include "conversion/base_name.h"
+#include "conversion/conversion.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -102,6 +102,7 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   const std::string program = args.empty() ? std::string("onpu") : args[0];
   if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
     console.out(format(msg::kUsage, program.c_str()));
+    console.out(msg::kOptionsHelp);
     return 0;
   }
   if (args.size() == 2 && args[1] == "--version") {

@@ -15,6 +15,13 @@ inline constexpr const char kUsage[] =
     "    slider-horizontal- 横流しモード（小節内で左から右に流れる配置）\n"
     "    slider           - slider-verticalの省略形\n"
     "    both             - 全モードで出力（3つのファイル生成：circle + slider-vertical + slider-horizontal）\n";
+// Printed after the usage text by -h and --help only.
+inline constexpr const char kOptionsHelp[] =
+    "  options:\n"
+    "    --osz            - 譜面セット (.osz) も作成（曲の音声とピアノ音を含む）\n"
+    "    --soundfont PATH - --osz で使う SoundFont ファイル\n"
+    "    --version        - バージョンを表示\n"
+    "    -h, --help       - この使い方を表示\n";
 inline constexpr const char kModeVertical[] = "モード: 縦流しモード\n";
 inline constexpr const char kModeHorizontal[] = "モード: 横流しモード\n";
 inline constexpr const char kModeCircle[] = "モード: ヒットサークルモード\n";
@@ -58,7 +65,8 @@ inline constexpr const char kMeasureHeading[] = "小節情報:\n";
 inline constexpr const char kMeasureLine[] = "  小節%d: %dms-%dms, BPM=%.2f\n";
 inline constexpr const char kDebugInMeasure[] =
     "sliderモード(小節内): note=%d, time=%d, measure=%d-%d, base_y=%d, final_y=%d\n";
-inline constexpr const char kDebugGlobal[] = "sliderモード(グローバル): time=%d, max_time=%d, progress=%.3f, final_y=%d\n";
+inline constexpr const char kDebugGlobal[] =
+    "sliderモード(グローバル): time=%d, max_time=%d, progress=%.3f, final_y=%d\n";
 inline constexpr const char kProgress[] = "変換済ノート数: %d\n";
 
 }  // namespace onpu::msg

@@ -13,7 +13,7 @@
 #include "common/byte_source.h"
 #include "common/console.h"
 #include "common/output_sink.h"
-#include "midi/conversion.h"
+#include "conversion/conversion.h"
 #include "support/harness.h"
 
 namespace onpu {

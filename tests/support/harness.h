@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/conversion.h"
+#include "conversion/conversion.h"
 #include "support/smf_builder.h"
 
 namespace onpu::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/file_io.h"
+#include "common/file_io.h"
 #include "support/harness.h"
 
 namespace onpu::test {

@@ -1,4 +1,4 @@
-#include "midi/conversion.h"
+#include "conversion/conversion.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,9 +8,9 @@
 #include "beatmap/beatmap_writer.h"
 #include "beatmap/note_merge.h"
 #include "beatmap/note_placement.h"
-#include "cli/base_name.h"
-#include "cli/file_io.h"
+#include "common/file_io.h"
 #include "common/messages.h"
+#include "conversion/base_name.h"
 #include "midi/measure_grid.h"
 #include "midi/midi_header.h"
 #include "midi/tempo_map.h"

@@ -1,4 +1,4 @@
-#include "cli/file_io.h"
+#include "common/file_io.h"
 
 #include <cerrno>
 #include <cstdlib>

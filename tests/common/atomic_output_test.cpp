@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/file_io.h"
 #include "common/console.h"
+#include "common/file_io.h"
 #include "common/output_sink.h"
-#include "midi/conversion.h"
+#include "conversion/conversion.h"
 #include "support/harness.h"
 #include "support/smf_builder.h"
 

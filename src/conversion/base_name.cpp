@@ -1,4 +1,4 @@
-#include "cli/base_name.h"
+#include "conversion/base_name.h"
 
 namespace onpu {
 
