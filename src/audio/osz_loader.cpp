@@ -1,8 +1,12 @@
-// audio_supported and build_osz for the executable on Linux: the audio code
-// lives in onpu_osz.so beside the executable and is loaded the first time an
-// .osz is asked for.
+// audio_supported and build_osz for the executable: the audio code lives in
+// a module of its own (onpu_osz.so, onpu_osz.dll on Windows) that is loaded
+// the first time an .osz is asked for. It is looked for beside the
+// executable, then where `cmake --install` puts it (<prefix>/lib/onpu).
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
-#include <unistd.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -10,23 +14,60 @@
 
 #include "audio/osz_builder.h"
 #include "audio/osz_module.h"
+#include "common/file_io.h"
 #include "common/messages.h"
 
 namespace onpu::audio {
 namespace {
 
-// The directory of the running executable, or "" when it cannot be read.
-std::string executable_directory() {
-  std::vector<char> buffer(256);
-  while (true) {
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return std::string();
-    if (static_cast<size_t>(length) < buffer.size()) {
-      std::string path(buffer.data(), static_cast<size_t>(length));
-      return path.substr(0, path.rfind('/'));
-    }
-    buffer.resize(buffer.size() * 2);
+#ifdef _WIN32
+
+std::wstring to_wide(const std::string& text) {
+  int units = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  if (units <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), units);
+  wide.resize(wide.size() - 1);
+  return wide;
+}
+
+// Null and *reason set when the module cannot be loaded.
+void* open_module(const std::string& path, std::string* reason) {
+  HMODULE handle = LoadLibraryExW(to_wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!handle) *reason = path + " (Windows error " + std::to_string(GetLastError()) + ")";
+  return reinterpret_cast<void*>(handle);
+}
+
+void* find_symbol(void* module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+std::vector<std::string> module_paths(const std::string& directory) { return {directory + "\\" + kOszModuleFile}; }
+
+#else
+
+void* open_module(const std::string& path, std::string* reason) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* error = dlerror();
+    *reason = error ? error : path;
   }
+  return handle;
+}
+
+void* find_symbol(void* module, const char* name) { return dlsym(module, name); }
+
+std::vector<std::string> module_paths(const std::string& directory) {
+  return {directory + "/" + kOszModuleFile, directory + "/../lib/onpu/" + kOszModuleFile};
+}
+
+#endif
+
+bool file_exists(const std::string& path) {
+  std::FILE* file = open_utf8_file(path, "rb");
+  if (!file) return false;
+  std::fclose(file);
+  return true;
 }
 
 struct LoadedModule {
@@ -37,19 +78,27 @@ struct LoadedModule {
 const LoadedModule& module() {
   static const LoadedModule loaded = [] {
     LoadedModule result;
-    const std::string path = executable_directory() + "/" + kOszModuleFile;
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::vector<std::string> paths = module_paths(executable_directory());
+    // The first that exists; when none does, the reason names the first.
+    std::string path = paths.front();
+    for (const std::string& candidate : paths) {
+      if (file_exists(candidate)) {
+        path = candidate;
+        break;
+      }
+    }
+    std::string reason;
+    void* handle = open_module(path, &reason);
     if (!handle) {
-      const char* reason = dlerror();
-      result.failure = format(msg::kOszModuleUnloadable, reason ? reason : path.c_str());
+      result.failure = format(msg::kOszModuleUnloadable, reason.c_str());
       return result;
     }
-    auto version = reinterpret_cast<OszVersionFunction>(dlsym(handle, kOszVersionSymbol));
+    auto version = reinterpret_cast<OszVersionFunction>(find_symbol(handle, kOszVersionSymbol));
     if (!version || std::strcmp(version(), ONPU_VERSION) != 0) {
       result.failure = format(msg::kOszModuleUnloadable, (path + " (another version of onpu)").c_str());
       return result;
     }
-    result.build = reinterpret_cast<OszBuildFunction>(dlsym(handle, kOszBuildSymbol));
+    result.build = reinterpret_cast<OszBuildFunction>(find_symbol(handle, kOszBuildSymbol));
     if (!result.build) result.failure = format(msg::kOszModuleUnloadable, path.c_str());
     return result;
   }();

@@ -2,7 +2,11 @@
 // hidden, so its copy of the MIDI reader cannot meet the executable's.
 #include "audio/osz_module.h"
 
+#ifdef _WIN32
+#define ONPU_OSZ_EXPORT extern "C" __declspec(dllexport)
+#else
 #define ONPU_OSZ_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 ONPU_OSZ_EXPORT const char* onpu_osz_version() { return ONPU_VERSION; }
 

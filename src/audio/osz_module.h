@@ -1,4 +1,4 @@
-// The entry point of the audio module (onpu_osz.so), which the executable
+// The entry point of the audio module (onpu_osz.so, onpu_osz.dll), which the executable
 // loads at run time: FluidSynth alone brings some seventy shared libraries,
 // and loading them at every start would cost each plain conversion about
 // 20 ms and 12 MB for nothing.
@@ -17,7 +17,11 @@ namespace onpu::audio {
 using OszBuildFunction = bool (*)(const OszRequest* request, Console* console, std::string* error);
 using OszVersionFunction = const char* (*)();
 
+#ifdef _WIN32
+inline constexpr const char kOszModuleFile[] = "onpu_osz.dll";
+#else
 inline constexpr const char kOszModuleFile[] = "onpu_osz.so";
+#endif
 inline constexpr const char kOszBuildSymbol[] = "onpu_osz_build";
 inline constexpr const char kOszVersionSymbol[] = "onpu_osz_version";
 

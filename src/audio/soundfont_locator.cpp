@@ -3,20 +3,42 @@
 #include <cstdlib>
 
 #include "audio/file_bytes.h"
+#include "common/file_io.h"
 
 namespace onpu::audio {
+namespace {
+
+#ifdef _WIN32
+constexpr const char kNoSoundfontHint[] = "onpu.exe の横の soundfonts フォルダに置くか --soundfont で指定してください";
+#else
+constexpr const char kNoSoundfontHint[] = "fluid-soundfont-gm を入れるか --soundfont で指定してください";
+
+// Where Linux distributions install General MIDI SoundFonts.
+constexpr const char* kSystemSoundfonts[] = {
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2",  // fluid-soundfont-gm
+    "/usr/share/soundfonts/FluidR3_GM.sf2",  // other distributions
+    "/usr/share/sounds/sf2/default-GM.sf2",  // Debian's alternative link
+    "/usr/share/soundfonts/default.sf2",
+    "/usr/share/sounds/sf3/default-GM.sf3",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",  // timgm6mb-soundfont
+    "/usr/share/sounds/sf3/MuseScore_General.sf3",
+    "/usr/local/share/soundfonts/default.sf2",
+};
+#endif
+
+}  // namespace
 
 const std::vector<std::string>& default_soundfont_paths() {
-  static const std::vector<std::string> paths = {
-      "/usr/share/sounds/sf2/FluidR3_GM.sf2",    // fluid-soundfont-gm
-      "/usr/share/soundfonts/FluidR3_GM.sf2",    // other distributions
-      "/usr/share/sounds/sf2/default-GM.sf2",    // Debian's alternative link
-      "/usr/share/soundfonts/default.sf2",
-      "/usr/share/sounds/sf3/default-GM.sf3",
-      "/usr/share/sounds/sf2/TimGM6mb.sf2",      // timgm6mb-soundfont
-      "/usr/share/sounds/sf3/MuseScore_General.sf3",
-      "/usr/local/share/soundfonts/default.sf2",
-  };
+  static const std::vector<std::string> paths = [] {
+    // The SoundFont that comes with onpu (the Windows package has one), or
+    // one the user put there, first.
+    const std::string shipped = executable_directory() + kPathSeparator + "soundfonts" + kPathSeparator;
+    std::vector<std::string> found = {shipped + "FluidR3_GM.sf2", shipped + "default.sf2"};
+#ifndef _WIN32
+    for (const char* system : kSystemSoundfonts) found.push_back(system);
+#endif
+    return found;
+  }();
   return paths;
 }
 
@@ -50,7 +72,7 @@ bool find_soundfont(const std::string& requested, const char* environment,
     looked_at += candidate;
   }
   *error = "エラー: SoundFont が見つかりません (--soundfont も ONPU_SOUNDFONT もなく、次のどれもありません: " +
-           looked_at + ")。fluid-soundfont-gm を入れるか --soundfont で指定してください\n";
+           looked_at + ")。" + kNoSoundfontHint + "\n";
   return false;
 }
 

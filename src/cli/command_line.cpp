@@ -10,6 +10,7 @@
 #include "conversion/conversion.h"
 
 #ifdef _WIN32
+#include <conio.h>
 #include <windows.h>
 #include <shellapi.h>
 #endif
@@ -177,6 +178,10 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   return write_osz(midi_path, stem, base_name, {path}, result.keys_used, options.soundfont, console);
 }
 
+bool should_wait_for_key(unsigned console_processes, bool input_is_console) {
+  return console_processes == 1 && input_is_console;
+}
+
 #ifdef _WIN32
 
 bool command_line_arguments(int, char**, std::vector<std::string>* args) {
@@ -197,6 +202,20 @@ bool command_line_arguments(int, char**, std::vector<std::string>* args) {
 
 void prepare_console() { SetConsoleOutputCP(CP_UTF8); }
 
+bool started_in_own_window() {
+  DWORD processes[2];
+  DWORD count = GetConsoleProcessList(processes, 2);
+  DWORD mode = 0;
+  bool input_is_console = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+  return should_wait_for_key(count, input_is_console);
+}
+
+void wait_for_key(Console& console) {
+  console.out(msg::kPressAnyKey);
+  FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+  _getch();
+}
+
 #else
 
 bool command_line_arguments(int argc, char** argv, std::vector<std::string>* args) {
@@ -205,6 +224,10 @@ bool command_line_arguments(int argc, char** argv, std::vector<std::string>* arg
 }
 
 void prepare_console() {}
+
+bool started_in_own_window() { return false; }
+
+void wait_for_key(Console&) {}
 
 #endif
 

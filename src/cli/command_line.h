@@ -21,4 +21,16 @@ bool command_line_arguments(int argc, char** argv, std::vector<std::string>* arg
 // Prepares the console for UTF-8 text.
 void prepare_console();
 
+// Whether onpu waits for a key before it ends, so that its window does not
+// vanish with what it said: only when the console has no other process (a
+// double click or a file dropped on onpu.exe opened it) and the input is
+// that console. Run from a console or with input redirected: never.
+bool should_wait_for_key(unsigned console_processes, bool input_is_console);
+
+// should_wait_for_key for this process; always false outside Windows.
+bool started_in_own_window();
+
+// Asks for a key press on standard output and waits for it.
+void wait_for_key(Console& console);
+
 }  // namespace onpu

@@ -13,7 +13,14 @@ int main(int argc, char** argv) {
     console.err(onpu::msg::kCommandLineFailed);
     return 1;
   }
+  // Decided before anything runs: a conversion starts no other process on
+  // the console, but let nothing change the answer.
+  const bool own_window = onpu::started_in_own_window();
   int status = onpu::run_command_line(args, console);
+  if (own_window) {
+    if (args.size() <= 1) console.out(onpu::msg::kDropHint);
+    onpu::wait_for_key(console);
+  }
   std::fflush(stdout);
   return status;
 }

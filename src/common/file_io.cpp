@@ -62,6 +62,21 @@ bool current_directory(std::string* directory) {
 
 bool remove_utf8_file(const std::string& path) { return _wremove(to_wide(path).c_str()) == 0; }
 
+std::string executable_directory() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  while (true) {
+    DWORD units = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (units == 0) return std::string();
+    if (units < buffer.size()) {
+      std::string path = to_utf8(buffer.data(), units);
+      size_t separator = path.find_last_of("\\/");
+      return separator == std::string::npos ? std::string() : path.substr(0, separator);
+    }
+    if (buffer.size() > 32768) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 bool AtomicOutputFile::open(const std::string& target_path) {
   abandon();
   if (is_directory(target_path)) return false;
@@ -149,6 +164,20 @@ bool current_directory(std::string* directory) {
 }
 
 bool remove_utf8_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::string executable_directory() {
+  std::vector<char> buffer(256);
+  while (true) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size()) {
+      std::string path(buffer.data(), static_cast<size_t>(length));
+      return path.substr(0, path.rfind('/'));
+    }
+    if (buffer.size() > (1u << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
 
 bool AtomicOutputFile::open(const std::string& target_path) {
   abandon();

@@ -57,4 +57,9 @@ class AtomicOutputFile {
 // Removes a file by UTF-8 path; false if it could not be removed.
 bool remove_utf8_file(const std::string& path);
 
+// The folder of the running program as UTF-8, without a trailing separator;
+// "" when it cannot be told. The audio module and the SoundFonts that come
+// with onpu are looked for from here.
+std::string executable_directory();
+
 }  // namespace onpu

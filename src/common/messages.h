@@ -22,6 +22,10 @@ inline constexpr const char kOptionsHelp[] =
     "    --soundfont PATH - --osz で使う SoundFont ファイル\n"
     "    --version        - バージョンを表示\n"
     "    -h, --help       - この使い方を表示\n";
+// When Explorer started onpu.exe in a window of its own.
+inline constexpr const char kDropHint[] =
+    "MIDIファイルを onpu.exe のアイコンにドロップすると、ヒットサークルモードで譜面を作ります\n";
+inline constexpr const char kPressAnyKey[] = "何かキーを押すと終了します...\n";
 inline constexpr const char kModeVertical[] = "モード: 縦流しモード\n";
 inline constexpr const char kModeHorizontal[] = "モード: 横流しモード\n";
 inline constexpr const char kModeCircle[] = "モード: ヒットサークルモード\n";

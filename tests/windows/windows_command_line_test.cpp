@@ -1,17 +1,28 @@
 // onpu.exe started as its own process the way a Windows console starts it:
-// one command line string that the program splits itself.
-#ifdef _WIN32
-
+// one command line string that the program splits itself; and when it waits
+// for a key before its window closes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "support/harness.h"
 #include "support/smf_builder.h"
 
 namespace onpu::test {
 namespace {
+
+TEST(WaitForKey, OnlyAWindowOfItsOwnWithInteractiveInputWaits) {
+  EXPECT_TRUE(should_wait_for_key(1, true));    // a double click, or a file dropped on onpu.exe
+  EXPECT_FALSE(should_wait_for_key(1, false));  // its own console, but input from a file or pipe
+  EXPECT_FALSE(should_wait_for_key(2, true));   // started from cmd or PowerShell
+  EXPECT_FALSE(should_wait_for_key(3, false));
+  EXPECT_FALSE(should_wait_for_key(0, true));  // no console at all
+  EXPECT_FALSE(should_wait_for_key(0, false));
+}
+
+#ifdef _WIN32
 
 // One track, one note of velocity 100 at tick 0.
 Bytes one_note_song() {
@@ -32,7 +43,7 @@ TEST(WindowsCommandLine, QuotedJapaneseArgumentWithSpacesStaysOneArgument) {
   EXPECT_EQ(run.err, "");
 }
 
+#endif  // _WIN32
+
 }  // namespace
 }  // namespace onpu::test
-
-#endif  // _WIN32

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Builds the audio libraries behind --osz from source as static libraries:
+# FluidSynth 2.6.0 (no glib: -Dosal=cpp11), LAME 3.100, libzip 1.7.3, with
+# zlib from Debian's libz-mingw-w64-dev, every optional feature off. For the
+# Windows cross build (the default) or, with --target linux, for a Linux build
+# of the audio module against the very same libraries.
+#
+# Usage: scripts/windows-deps.sh [--target windows|linux] [--third-party DIR]
+#                                [--cache DIR] [--install] [--jobs N]
+#   --third-party DIR  where fluidsynth-2.6.0.tar.gz and gcem_1.18.0.orig.tar.gz
+#                      are (also ONPU_THIRD_PARTY; default ../shared/third_party
+#                      beside the checkout)
+#   --cache DIR        where built libraries are kept between runs (also
+#                      ONPU_DEPS_CACHE; default ~/.cache/onpu-deps); each set
+#                      lives in a folder named after its versions and options,
+#                      so a second run with the same ones builds nothing
+#   --install          install the Debian packages it needs when missing
+# Prints the install prefix (include/, lib/, lib/pkgconfig/) as its last line.
+# LAME's and libzip's sources come from Debian's archive (apt-get source,
+# through an apt configuration of its own, so the machine's is left alone).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+target=windows
+third_party=${ONPU_THIRD_PARTY:-$root/../shared/third_party}
+cache=${ONPU_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/onpu-deps}
+install=0
+jobs=$(nproc)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --target) target=$2; shift ;;
+    --third-party) third_party=$2; shift ;;
+    --cache) cache=$2; shift ;;
+    --install) install=1 ;;
+    --jobs) jobs=$2; shift ;;
+    *) echo "usage: $0 [--target windows|linux] [--third-party DIR] [--cache DIR] [--install] [--jobs N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+say() { echo "windows-deps: $*" >&2; }
+die() { say "$*"; exit 1; }
+
+fluidsynth_version=2.6.0
+fluidsynth_sha256=8007151f979e8470eb7a1cd2ed6bddf00e3f640c08cbb05d302afd31ee1414c5
+gcem_version=1.18.0
+gcem_sha256=0ad5125246f5e926749a491886d33662c165d5a7708910f81133c4c2144ee64e
+lame_source=lame/bookworm
+libzip_source=libzip/bookworm
+
+case "$target" in
+  windows)
+    host=x86_64-w64-mingw32
+    packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev cmake ninja-build make)
+    cc=$host-gcc-posix
+    cxx=$host-g++-posix
+    zlib_library=/usr/$host/lib/libz.a
+    zlib_include=/usr/$host/include
+    cmake_target=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR=)
+    configure_host=(--host="$host")
+    ;;
+  linux)
+    host=
+    packages=(gcc g++ zlib1g-dev cmake ninja-build make)
+    cc=gcc
+    cxx=g++
+    zlib_library=/usr/lib/x86_64-linux-gnu/libz.a
+    zlib_include=/usr/include
+    cmake_target=()
+    configure_host=()
+    ;;
+  *) die "unknown target '$target' (windows or linux)" ;;
+esac
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  [ $install = 1 ] || die "missing packages: ${missing[*]} (run with --install, or apt-get install them)"
+  say "installing ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The sources that Debian's archive does not serve here, checked byte for byte.
+check_archive() {  # FILE SHA256 WHAT
+  local file=$third_party/$1
+  [ -f "$file" ] || die "missing $file ($3, SHA-256 $2); pass --third-party DIR or set ONPU_THIRD_PARTY"
+  local sum
+  sum=$(sha256sum "$file" | cut -d' ' -f1)
+  [ "$sum" = "$2" ] || die "$file has SHA-256 $sum, expected $2 ($3)"
+}
+check_archive fluidsynth-$fluidsynth_version.tar.gz $fluidsynth_sha256 "FluidSynth $fluidsynth_version source archive"
+check_archive gcem_$gcem_version.orig.tar.gz $gcem_sha256 "gcem $gcem_version source archive"
+
+# Everything that changes the built libraries goes into the folder's name.
+flags="-O2"
+key_text="target=$target fluidsynth=$fluidsynth_version gcem=$gcem_version lame=$lame_source libzip=$libzip_source
+cc=$($cc --version | head -1) zlib=$(sha256sum "$zlib_library" | cut -c1-16) flags=$flags
+script=$(sed -n '/^# --- build ---/,$p' "$0" | sha256sum | cut -c1-16)"
+key=$(echo "$key_text" | sha256sum | cut -c1-16)
+prefix=$cache/$target-fluidsynth$fluidsynth_version-lame3.100-libzip1.7.3-$key
+if [ -f "$prefix/.complete" ]; then
+  say "cached: $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+# --- build ---
+work=$(mktemp -d "${TMPDIR:-/tmp}/onpu-deps.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+rm -rf "$prefix"
+mkdir -p "$prefix"
+started=$SECONDS
+
+say "fetching the sources of $lame_source and $libzip_source from Debian's archive"
+apt_dir=$work/apt
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$work/src"
+sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 >"$apt_dir/mirror" || true
+mirror=$(cat "$apt_dir/mirror")
+echo "deb-src ${mirror:-http://deb.debian.org/debian} bookworm main" >"$apt_dir/sources.list"
+apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
+             -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache::Archives="$apt_dir/archives"
+             -o APT::Sandbox::User=root)
+apt-get "${apt_options[@]}" update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; die "cannot read Debian's source index"; }
+(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only -qq "$lame_source" "$libzip_source") >>"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; die "cannot download the sources of $lame_source and $libzip_source"; }
+tar -xzf "$work"/src/lame_3.100.orig.tar.gz -C "$work/src"
+tar -xJf "$work"/src/libzip_1.7.3.orig.tar.xz -C "$work/src"
+tar -xzf "$third_party/fluidsynth-$fluidsynth_version.tar.gz" -C "$work/src"
+tar -xzf "$third_party/gcem_$gcem_version.orig.tar.gz" -C "$work/src"
+gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | head -1)
+fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | head -1)
+
+pic=()
+[ "$target" = linux ] && pic=(-fPIC)
+
+say "building LAME"
+(
+  cd "$work/src/lame-3.100"
+  # Our own CFLAGS, or configure picks -O3 -ffast-math.
+  CC=$cc CFLAGS="$flags ${pic[*]}" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
+    --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1
+  make -j "$jobs" >>"$work/lame.log" 2>&1
+  make install >>"$work/lame.log" 2>&1
+) || { tail -30 "$work/lame.log" >&2; die "LAME did not build (log above)"; }
+
+cmake_common=("${cmake_target[@]}" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
+              -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_SHARED_LIBS=OFF
+              -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DCMAKE_C_FLAGS_RELEASE="$flags" -DCMAKE_CXX_FLAGS_RELEASE="$flags")
+
+say "building libzip"
+(
+  cmake -S "$work/src/libzip-1.7.3" -B "$work/libzip-build" "${cmake_common[@]}" \
+    -DZLIB_LIBRARY="$zlib_library" -DZLIB_INCLUDE_DIR="$zlib_include" \
+    -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF -DENABLE_OPENSSL=OFF \
+    -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF \
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >"$work/libzip.log" 2>&1
+  cmake --build "$work/libzip-build" -j "$jobs" >>"$work/libzip.log" 2>&1
+  cmake --install "$work/libzip-build" >>"$work/libzip.log" 2>&1
+) || { tail -30 "$work/libzip.log" >&2; die "libzip did not build (log above)"; }
+
+say "building FluidSynth"
+fluidsynth_off=()
+for feature in alsa aufile dbus ipv6 jack ladspa libsndfile midishare opensles oboe network oss dsound wasapi \
+  waveout winmidi sdl3 pulseaudio pipewire readline openmp native-dls signalsmith systemd coreaudio coremidi \
+  framework dart kai portaudio unicode; do
+  fluidsynth_off+=("-Denable-$feature=OFF")
+done
+(
+  cmake -S "$fluidsynth_dir" -B "$work/fluidsynth-build" "${cmake_common[@]}" -Dosal=cpp11 \
+    -DGCEM_INCLUDE_DIR="$gcem_dir/include" "${fluidsynth_off[@]}" -DCMAKE_INSTALL_LIBDIR=lib >"$work/fluidsynth.log" 2>&1
+  cmake --build "$work/fluidsynth-build" -j "$jobs" >>"$work/fluidsynth.log" 2>&1
+  cmake --install "$work/fluidsynth-build" >>"$work/fluidsynth.log" 2>&1
+) || { tail -30 "$work/fluidsynth.log" >&2; die "FluidSynth did not build (log above)"; }
+
+# The licences that travel with the libraries in a package.
+mkdir -p "$prefix/licenses"
+cp "$fluidsynth_dir/LICENSE" "$prefix/licenses/FluidSynth-LICENSE.txt"
+cp "$work/src/lame-3.100/COPYING" "$prefix/licenses/LAME-COPYING.txt"
+cp "$work/src/libzip-1.7.3/LICENSE" "$prefix/licenses/libzip-LICENSE.txt"
+cp /usr/share/doc/"$( [ "$target" = windows ] && echo libz-mingw-w64-dev || echo zlib1g-dev)"/copyright \
+  "$prefix/licenses/zlib-copyright.txt"
+echo "$key_text" >"$prefix/.complete"
+say "built in $((SECONDS - started)) s: $prefix"
+echo "$prefix"
