@@ -1,28 +1,36 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows onpu.exe and its unit tests with MinGW-w64 and runs
-# them under Wine: the unit tests, then end-to-end checks of onpu.exe against
-# a Linux onpu built from the same sources.
+# Cross-builds the Windows onpu.exe, its audio module onpu_osz.dll and its
+# unit tests with MinGW-w64, packs onpu-<version>-windows-x64.zip, and runs
+# them under Wine: the unit tests, then end-to-end checks of onpu.exe (and of
+# the package unpacked into a fresh folder) against a Linux onpu built from
+# the same sources.
 #
 # Usage: scripts/windows-cross.sh [--install] [--linux-onpu PATH] [--jobs N]
+#                                 [--third-party DIR]
 #   --install         install the Debian packages it needs when missing
-#                     (g++-mingw-w64-x86-64, wine, wine64)
-#   --linux-onpu PATH the Linux onpu to compare with; without it one is built
-#                     into build-windows/linux-onpu
+#                     (g++-mingw-w64-x86-64, wine, wine64, libz-mingw-w64-dev)
+#   --linux-onpu PATH the Linux onpu to compare with, its onpu_osz.so beside it
+#                     for the .osz checks; without it one is built into
+#                     build-windows/linux-onpu
 #   --jobs N          parallel build and test jobs (default: the core count)
-# Everything lands in build-windows/ (the Wine prefix in build-windows/wineprefix).
+#   --third-party DIR the FluidSynth sources (see scripts/windows-deps.sh)
+# Everything lands in build-windows/ (the Wine prefix in build-windows/wineprefix,
+# the package in build-windows/packages/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 install=0
 linux_onpu=""
+deps_options=()
 jobs=$(nproc)
 while [ $# -gt 0 ]; do
   case "$1" in
     --install) install=1 ;;
     --linux-onpu) linux_onpu=$(realpath "$2"); shift ;;
     --jobs) jobs=$2; shift ;;
-    *) echo "usage: $0 [--install] [--linux-onpu PATH] [--jobs N]" >&2; exit 2 ;;
+    --third-party) deps_options+=(--third-party "$2"); shift ;;
+    *) echo "usage: $0 [--install] [--linux-onpu PATH] [--jobs N] [--third-party DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -39,7 +47,7 @@ phase() {
   [ -z "$phase_name" ] || echo "== windows: $phase_name"
 }
 
-packages=(g++-mingw-w64-x86-64 wine wine64)
+packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev python3 unzip mpg123 fluid-soundfont-gm)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -86,20 +94,33 @@ timeout 600 wineboot "${boot[@]}" </dev/null >"$build/wineboot.log" 2>&1 || {
 
 if [ -z "$linux_onpu" ]; then
   phase "building the Linux onpu to compare with"
-  cmake -S . -B "$build/linux-onpu" -G Ninja -DCMAKE_BUILD_TYPE=Release -DONPU_TESTS=OFF -DONPU_AUDIO=OFF >/dev/null
+  cmake -S . -B "$build/linux-onpu" -G Ninja -DCMAKE_BUILD_TYPE=Release -DONPU_TESTS=OFF >/dev/null
   cmake --build "$build/linux-onpu" -j "$jobs" --target onpu
   linux_onpu="$build/linux-onpu/onpu"
 fi
 
-phase "cross-building onpu.exe and onpu_tests.exe"
+phase "the static audio libraries (scripts/windows-deps.sh)"
+deps_install=()
+[ $install = 1 ] && deps_install=(--install)
+deps=$(scripts/windows-deps.sh --target windows --jobs "$jobs" "${deps_install[@]}" "${deps_options[@]}" | tail -1)
+
+phase "cross-building onpu.exe, onpu_osz.dll and onpu_tests.exe"
+package_dir="$build/packages"
+version=$(sed -n 's/^project(onpu VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
-  -DONPU_AUDIO=OFF -DONPU_LINUX_ONPU="$linux_onpu" >/dev/null
-cmake --build "$build" -j "$jobs" --target onpu onpu_tests
+  -DONPU_AUDIO=ON -DONPU_AUDIO_PREFIX="$deps" -DONPU_LINUX_ONPU="$linux_onpu" \
+  -DONPU_WINDOWS_PACKAGE="$package_dir/onpu-$version-windows-x64.zip" >/dev/null
+cmake --build "$build" -j "$jobs" --target onpu onpu_osz onpu_tests
+[ -f "$build/onpu_osz.dll" ] || { echo "the cross build made no onpu_osz.dll (see the CMake output in $build)" >&2; exit 1; }
+
+phase "packing onpu-$version-windows-x64.zip"
+scripts/package.sh windows "$build" "$deps" "$package_dir" >/dev/null
+ls -l "$package_dir"
 
 # Linked statically: nothing from MinGW (libstdc++, libgcc, winpthread).
-for exe in "$build/onpu.exe" "$build/tests/onpu_tests.exe"; do
+for exe in "$build/onpu.exe" "$build/onpu_osz.dll" "$build/tests/onpu_tests.exe"; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
   echo "$(basename "$exe") imports: $dlls"
   if echo "$dlls" | grep -qiE '(^| )lib[^ ]*\.dll'; then

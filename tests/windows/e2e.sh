@@ -9,11 +9,16 @@
 # Needs a booted Wine prefix (WINEPREFIX) and, for speed, a running wineserver.
 # Environment: WINE (default wine), ONPU_E2E_TIMEOUT (seconds per run, 60),
 # ONPU_CORPUS_DIR (MIDI files to compare on; default ../shared/corpus beside
-# the checkout; left out when missing).
+# the checkout; left out when missing), ONPU_WINDOWS_PACKAGE (the zip whose
+# onpu.exe the osz_package cases run, unpacked into a fresh folder; those
+# cases fail without it), ONPU_OSZ_REFERENCE (a Linux onpu whose .osz the
+# Windows one must equal byte for byte: one built against the same static
+# audio libraries; without it only entries, beatmaps and lengths are compared).
 set -uo pipefail
 
 cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
-       usage_and_invalid_mode melody_all_modes corpus_all_modes)
+       usage_and_invalid_mode melody_all_modes corpus_all_modes redirected_run_does_not_wait
+       osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${cases[@]}"
@@ -142,6 +147,80 @@ expect_same_console() {  # WINDOWS_NAME LINUX_NAME STREAM LINUX_DIR WINDOWS_DIR
     fail "$1.$stream differs from the Linux build's:"
     diff <(printf '%s' "$wanted") <(printf '%s' "$got") | head -10 | sed 's/^/    /'
   fi
+}
+
+# Unpacks the package once into a folder of its own: sets package_dir.
+unpack_package() {
+  local package=${ONPU_WINDOWS_PACKAGE:-}
+  if [ -z "$package" ] || [ ! -f "$package" ]; then
+    fail "no Windows package (ONPU_WINDOWS_PACKAGE='$package')"
+    return 1
+  fi
+  if [ ! -d "$work/package" ]; then
+    mkdir "$work/package"
+    unzip -q "$package" -d "$work/package" || { fail "cannot unpack $package"; return 1; }
+  fi
+  package_dir=$(find "$work/package" -mindepth 1 -maxdepth 1 -type d | head -1)
+}
+
+# run_package NAME DIR ARGS...: the package's onpu.exe, with no SoundFont
+# named by the environment, so it finds the one it ships.
+run_package() {
+  local name=$1 dir=$2
+  shift 2
+  echo 1 >"$work/$name.status"
+  unpack_package || return 0
+  (cd "$dir" && env -u ONPU_SOUNDFONT timeout 300 "$wine" "$package_dir/onpu.exe" "$@" \
+    >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+  echo $? >"$work/$name.status"
+}
+
+# Names and sizes of an archive's entries, one per line.
+archive_entries() {
+  unzip -Z1 "$1" | LC_ALL=C sort
+}
+
+# Samples an MP3 decodes to (16-bit stereo bytes).
+decoded_length() {
+  mpg123 -q -s "$1" 2>/dev/null | wc -c
+}
+
+# compare_osz WINDOWS_DIR LINUX_DIR BASE OSU...: the .osz of both builds list
+# the same entries; their beatmaps are byte for byte the Linux build's, inside
+# the archive and beside it; every MP3 decodes to as many samples.
+compare_osz() {
+  local w=$1 l=$2 base=$3 entry
+  shift 3
+  local wosz=$w/$base.osz losz=$l/$base.osz
+  [ -f "$wosz" ] || { fail "no $base.osz (stderr: $(head -c 300 "$work/win.err"))"; return; }
+  [ -f "$losz" ] || { fail "the Linux build wrote no $base.osz"; return; }
+  if [ "$(archive_entries "$wosz")" != "$(archive_entries "$losz")" ]; then
+    fail "entries differ: [$(archive_entries "$wosz" | tr '\n' ' ')] vs Linux [$(archive_entries "$losz" | tr '\n' ' ')]"
+    return
+  fi
+  mkdir -p "$w/unpacked" "$l/unpacked"
+  unzip -q "$wosz" -d "$w/unpacked"
+  unzip -q "$losz" -d "$l/unpacked"
+  for entry in "$@"; do
+    expect_same_bytes "$w/unpacked/$entry" "$l/unpacked/$entry"
+    expect_same_bytes "$w/$entry" "$l/$entry"
+  done
+  while IFS= read -r entry; do
+    case "$entry" in
+      *.mp3)
+        local wn ln
+        wn=$(decoded_length "$w/unpacked/$entry")
+        ln=$(decoded_length "$l/unpacked/$entry")
+        [ "$wn" = "$ln" ] && [ "$wn" -gt 0 ] || fail "$entry decodes to $wn bytes, the Linux one to $ln"
+        ;;
+    esac
+  done < <(archive_entries "$wosz")
+  if cmp -s "$wosz" "$losz"; then
+    echo "  $base.osz is byte for byte the Linux build's"
+  else
+    echo "  $base.osz differs from the Linux build's in its audio (another FluidSynth and math library)"
+  fi
+  rm -rf "$w/unpacked" "$l/unpacked"
 }
 
 # --- cases -----------------------------------------------------------------
@@ -292,6 +371,76 @@ case_corpus_all_modes() {
   for file in test-2-tracks-type-1.mid test-all-gm-sounds.mid test-non-midi-track.mid test-track-length.mid; do
     [ -f "$corpus/$file" ] && compare_modes "$corpus/$file" "$file"
   done
+}
+
+# With its input and output redirected onpu.exe never waits for a key, not
+# even when it prints its usage (the step's timeout would end a wait).
+case_redirected_run_does_not_wait() {
+  local w
+  w=$(fresh_dir)
+  run_windows win "$w"
+  expect_status win 1
+  ! grep -q 'キーを押す' "$work/win.out" "$work/win.err" || fail "asked for a key press with redirected input"
+}
+
+# The package as a user gets it: onpu.exe song.mid --osz with the SoundFont it
+# ships, on a Japanese name, against the Linux build.
+case_osz_package() {
+  local w l
+  w=$(fresh_dir "$melody" 曲.mid)
+  l=$(fresh_dir "$melody" 曲.mid)
+  run_package win "$w" 曲.mid --osz
+  run_linux lin "$l" 曲.mid --osz
+  expect_status win 0
+  expect_status lin 0
+  expect_entries "$w" 曲.mid 曲.osu 曲.osz
+  compare_osz "$w" "$l" 曲 曲.osu
+  if [ -n "${ONPU_OSZ_REFERENCE:-}" ]; then
+    local r
+    r=$(fresh_dir "$melody" 曲.mid)
+    (cd "$r" && "$ONPU_OSZ_REFERENCE" 曲.mid --osz >/dev/null 2>&1)
+    expect_same_bytes "$w/曲.osz" "$r/曲.osz"
+  fi
+}
+
+case_osz_package_mode_both() {
+  local w l
+  w=$(fresh_dir "$melody" 曲.mid)
+  l=$(fresh_dir "$melody" 曲.mid)
+  run_package win "$w" 曲.mid both --osz
+  run_linux lin "$l" 曲.mid both --osz
+  expect_status win 0
+  expect_entries "$w" 曲.mid 曲-circle.osu 曲-slider-horizontal.osu 曲-slider-vertical.osu 曲.osz
+  compare_osz "$w" "$l" 曲 曲-circle.osu 曲-slider-vertical.osu 曲-slider-horizontal.osu
+}
+
+case_osz_package_same_bytes_twice() {
+  local a b
+  a=$(fresh_dir "$melody" song.mid)
+  b=$(fresh_dir "$melody" song.mid)
+  run_package win "$a" song.mid --osz
+  expect_status win 0
+  run_package win "$b" song.mid --osz
+  expect_status win 0
+  expect_same_bytes "$a/song.osz" "$b/song.osz"
+}
+
+# Without the shipped SoundFont and with none named: the message says where
+# onpu looked, status 1, and nothing is written.
+case_osz_package_without_soundfont() {
+  local w
+  unpack_package || return
+  w=$(fresh_dir "$melody" 曲.mid)
+  mv "$package_dir/soundfonts" "$work/soundfonts-aside"
+  run_package win "$w" 曲.mid --osz
+  mv "$work/soundfonts-aside" "$package_dir/soundfonts"
+  expect_status win 1
+  expect_entries "$w" 曲.mid
+  grep -q 'SoundFont が見つかりません.*soundfonts\\FluidR3_GM.sf2' "$work/win.err" ||
+    fail "stderr does not name the shipped place: [$(cat "$work/win.err")]"
+  run_package win "$w" 曲.mid --osz --soundfont 無い.sf2
+  expect_status win 1
+  expect_entries "$w" 曲.mid
 }
 
 passed=0

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Makes the download packages from finished builds:
+#   onpu-<version>-linux-x64.tar.gz    bin/onpu, lib/onpu/onpu_osz.so (as cmake --install
+#                                      lays them out), README.md, LICENSE
+#   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3_GM.sf2,
+#                                      README.md, LICENSE.txt, licenses/ (every bundled part's)
+#
+# Usage: scripts/package.sh linux BUILD_DIR [OUT_DIR]
+#        scripts/package.sh windows BUILD_DIR DEPS_PREFIX [OUT_DIR]
+#   BUILD_DIR    a build with the audio module (build/, build-windows/)
+#   DEPS_PREFIX  the static audio libraries' prefix from scripts/windows-deps.sh
+#                (their licences travel with the package)
+#   OUT_DIR      where the package goes (default: packages/)
+# The SoundFont is Debian's fluid-soundfont-gm (ONPU_PACKAGE_SOUNDFONT names another).
+# Prints the package's path as its last line.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+die() { echo "package: $*" >&2; exit 1; }
+[ $# -ge 2 ] || die "usage: $0 linux BUILD_DIR [OUT_DIR] | windows BUILD_DIR DEPS_PREFIX [OUT_DIR]"
+kind=$1
+build=$(realpath "$2")
+version=$(sed -n 's/^project(onpu VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || die "no version in CMakeLists.txt"
+
+stage=$(mktemp -d "${TMPDIR:-/tmp}/onpu-package.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+
+case "$kind" in
+  linux)
+    out=$(realpath -m "${3:-packages}")
+    name=onpu-$version-linux-x64
+    [ -f "$build/onpu_osz.so" ] || die "$build has no onpu_osz.so: build with the audio libraries (scripts/install-deps.sh)"
+    cmake --install "$build" --prefix "$stage/$name" --strip >/dev/null
+    cp README.md LICENSE "$stage/$name/"
+    mkdir -p "$out"
+    tar -czf "$out/$name.tar.gz" -C "$stage" --owner=0 --group=0 --sort=name "$name"
+    echo "$out/$name.tar.gz"
+    ;;
+  windows)
+    [ $# -ge 3 ] || die "usage: $0 windows BUILD_DIR DEPS_PREFIX [OUT_DIR]"
+    deps=$(realpath "$3")
+    out=$(realpath -m "${4:-packages}")
+    name=onpu-$version-windows-x64
+    soundfont=${ONPU_PACKAGE_SOUNDFONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
+    soundfont_copyright=/usr/share/doc/fluid-soundfont-gm/copyright
+    for file in "$build/onpu.exe" "$build/onpu_osz.dll"; do
+      [ -f "$file" ] || die "missing $file: cross-build with the audio libraries (scripts/windows-cross.sh)"
+    done
+    [ -f "$soundfont" ] || die "missing the SoundFont $soundfont (apt-get install fluid-soundfont-gm)"
+    [ -d "$deps/licenses" ] || die "missing $deps/licenses: DEPS_PREFIX is not a scripts/windows-deps.sh prefix"
+    dir=$stage/$name
+    mkdir -p "$dir/soundfonts" "$dir/licenses"
+    cp "$build/onpu.exe" "$build/onpu_osz.dll" "$dir/"
+    x86_64-w64-mingw32-strip "$dir/onpu.exe" "$dir/onpu_osz.dll"
+    cp "$soundfont" "$dir/soundfonts/FluidR3_GM.sf2"
+    cp README.md "$dir/README.md"
+    cp LICENSE "$dir/LICENSE.txt"
+    cp "$deps"/licenses/* "$dir/licenses/"
+    [ -f "$soundfont_copyright" ] && cp "$soundfont_copyright" "$dir/licenses/FluidR3_GM-copyright.txt"
+    # The C and C++ runtimes of MinGW-w64 are linked in.
+    for doc in gcc-mingw-w64-base mingw-w64-common; do
+      [ -f "/usr/share/doc/$doc/copyright" ] && cp "/usr/share/doc/$doc/copyright" "$dir/licenses/$doc-copyright.txt"
+    done
+    mkdir -p "$out"
+    rm -f "$out/$name.zip"
+    (cd "$stage" && python3 - "$out/$name.zip" "$name" <<'EOF'
+import os, sys, zipfile
+target, top = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
+    for folder, _, files in sorted(os.walk(top)):
+        for name in sorted(files):
+            archive.write(os.path.join(folder, name))
+EOF
+    )
+    echo "$out/$name.zip"
+    ;;
+  *) die "unknown package kind '$kind' (linux or windows)" ;;
+esac
