@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the download packages from finished builds:
 #   onpu-<version>-linux-x64.tar.gz    bin/onpu, lib/onpu/onpu_osz.so (as cmake --install
-#                                      lays them out), README.md, LICENSE
+#                                      lays them out), README.md, LICENSE; made only after
+#                                      the installed onpu has written an .osz
 #   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3_GM.sf2,
 #                                      README.md, LICENSE.txt, licenses/ (every bundled part's)
 #
@@ -34,6 +35,12 @@ case "$kind" in
     [ -f "$build/onpu_osz.so" ] || die "$build has no onpu_osz.so: build with the audio libraries (scripts/install-deps.sh)"
     cmake --install "$build" --prefix "$stage/$name" --strip >/dev/null
     cp README.md LICENSE "$stage/$name/"
+    # As installed: --osz finds the module in lib/onpu.
+    mkdir "$stage/check"
+    cp examples/melody.mid "$stage/check/"
+    (cd "$stage/check" && "$stage/$name/bin/onpu" melody.mid --osz >/dev/null 2>"$stage/check.err") ||
+      die "the installed onpu failed with --osz: $(cat "$stage/check.err")"
+    [ -f "$stage/check/melody.osz" ] || die "the installed onpu wrote no melody.osz"
     mkdir -p "$out"
     tar -czf "$out/$name.tar.gz" -C "$stage" --owner=0 --group=0 --sort=name "$name"
     echo "$out/$name.tar.gz"

@@ -14,6 +14,9 @@
 #                     build-windows/linux-onpu
 #   --jobs N          parallel build and test jobs (default: the core count)
 #   --third-party DIR the FluidSynth sources (see scripts/windows-deps.sh)
+#   --osz-reference PATH a Linux onpu whose audio module is built against the
+#                     same static libraries (scripts/windows-deps.sh --target
+#                     linux): the package's .osz must equal its byte for byte
 # Everything lands in build-windows/ (the Wine prefix in build-windows/wineprefix,
 # the package in build-windows/packages/).
 set -euo pipefail
@@ -22,6 +25,7 @@ root=$(pwd)
 
 install=0
 linux_onpu=""
+osz_reference=""
 deps_options=()
 jobs=$(nproc)
 while [ $# -gt 0 ]; do
@@ -30,6 +34,7 @@ while [ $# -gt 0 ]; do
     --linux-onpu) linux_onpu=$(realpath "$2"); shift ;;
     --jobs) jobs=$2; shift ;;
     --third-party) deps_options+=(--third-party "$2"); shift ;;
+    --osz-reference) osz_reference=$(realpath "$2"); shift ;;
     *) echo "usage: $0 [--install] [--linux-onpu PATH] [--jobs N] [--third-party DIR]" >&2; exit 2 ;;
   esac
   shift
@@ -111,7 +116,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
   -DONPU_AUDIO=ON -DONPU_AUDIO_PREFIX="$deps" -DONPU_LINUX_ONPU="$linux_onpu" \
-  -DONPU_WINDOWS_PACKAGE="$package_dir/onpu-$version-windows-x64.zip" >/dev/null
+  -DONPU_WINDOWS_PACKAGE="$package_dir/onpu-$version-windows-x64.zip" -DONPU_OSZ_REFERENCE="$osz_reference" >/dev/null
 cmake --build "$build" -j "$jobs" --target onpu onpu_osz onpu_tests
 [ -f "$build/onpu_osz.dll" ] || { echo "the cross build made no onpu_osz.dll (see the CMake output in $build)" >&2; exit 1; }
 

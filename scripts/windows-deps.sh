@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds the audio libraries behind --osz from source as static libraries:
 # FluidSynth 2.6.0 (no glib: -Dosal=cpp11), LAME 3.100, libzip 1.7.3, with
-# zlib from Debian's libz-mingw-w64-dev, every optional feature off. For the
-# Windows cross build (the default) or, with --target linux, for a Linux build
-# of the audio module against the very same libraries.
+# zlib from Debian's libz-mingw-w64-dev, every optional feature off, and
+# libmusl_math.a: musl 1.2.3's sin, cos, exp, log, pow and the like, which
+# the audio module links in place of the platform's math library, so that a
+# render comes out bit for bit the same on every platform. For the Windows
+# cross build (the default) or, with --target linux, for a Linux build of the
+# audio module against the very same libraries.
 #
 # Usage: scripts/windows-deps.sh [--target windows|linux] [--third-party DIR]
 #                                [--cache DIR] [--install] [--jobs N]
@@ -48,6 +51,12 @@ gcem_version=1.18.0
 gcem_sha256=0ad5125246f5e926749a491886d33662c165d5a7708910f81133c4c2144ee64e
 lame_source=lame/bookworm
 libzip_source=libzip/bookworm
+musl_source=musl/bookworm
+# The math functions the audio code and its libraries call (the rest of what
+# they need from musl is found by following undefined symbols).
+musl_functions="atan atan2 sin cos tan sincos exp exp2 log log2 log10 pow sinf cosf sincosf expf exp2f logf log2f
+log10f powf atanf floor floorf ceil ceilf fabs fabsf scalbn scalbnf fmin fmax round roundf lround lroundf llround
+exp_data exp2f_data log_data log2_data log2f_data logf_data pow_data powf_data"
 
 case "$target" in
   windows)
@@ -55,6 +64,8 @@ case "$target" in
     packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev cmake ninja-build make)
     cc=$host-gcc-posix
     cxx=$host-g++-posix
+    ar=$host-ar
+    nm=$host-nm
     zlib_library=/usr/$host/lib/libz.a
     zlib_include=/usr/$host/include
     cmake_target=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR=)
@@ -65,6 +76,8 @@ case "$target" in
     packages=(gcc g++ zlib1g-dev cmake ninja-build make)
     cc=gcc
     cxx=g++
+    ar=ar
+    nm=nm
     zlib_library=/usr/lib/x86_64-linux-gnu/libz.a
     zlib_include=/usr/include
     cmake_target=()
@@ -97,7 +110,7 @@ check_archive gcem_$gcem_version.orig.tar.gz $gcem_sha256 "gcem $gcem_version so
 
 # Everything that changes the built libraries goes into the folder's name.
 flags="-O2"
-key_text="target=$target fluidsynth=$fluidsynth_version gcem=$gcem_version lame=$lame_source libzip=$libzip_source
+key_text="target=$target fluidsynth=$fluidsynth_version gcem=$gcem_version lame=$lame_source libzip=$libzip_source musl=$musl_source
 cc=$($cc --version | head -1) zlib=$(sha256sum "$zlib_library" | cut -c1-16) flags=$flags
 script=$(sed -n '/^# --- build ---/,$p' "$0" | sha256sum | cut -c1-16)"
 key=$(echo "$key_text" | sha256sum | cut -c1-16)
@@ -115,7 +128,7 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 started=$SECONDS
 
-say "fetching the sources of $lame_source and $libzip_source from Debian's archive"
+say "fetching the sources of $lame_source, $libzip_source and $musl_source from Debian's archive"
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$work/src"
 sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 >"$apt_dir/mirror" || true
@@ -125,10 +138,11 @@ apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::Source
              -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache::Archives="$apt_dir/archives"
              -o APT::Sandbox::User=root)
 apt-get "${apt_options[@]}" update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; die "cannot read Debian's source index"; }
-(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only -qq "$lame_source" "$libzip_source") >>"$work/apt.log" 2>&1 ||
-  { cat "$work/apt.log" >&2; die "cannot download the sources of $lame_source and $libzip_source"; }
+(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only -qq "$lame_source" "$libzip_source" "$musl_source") >>"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; die "cannot download the sources of $lame_source, $libzip_source and $musl_source"; }
 tar -xzf "$work"/src/lame_3.100.orig.tar.gz -C "$work/src"
 tar -xJf "$work"/src/libzip_1.7.3.orig.tar.xz -C "$work/src"
+tar -xzf "$work"/src/musl_1.2.3.orig.tar.gz -C "$work/src"
 tar -xzf "$third_party/fluidsynth-$fluidsynth_version.tar.gz" -C "$work/src"
 tar -xzf "$third_party/gcem_$gcem_version.orig.tar.gz" -C "$work/src"
 gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | head -1)
@@ -140,8 +154,11 @@ pic=()
 say "building LAME"
 (
   cd "$work/src/lame-3.100"
-  # Our own CFLAGS, or configure picks -O3 -ffast-math.
-  CC=$cc CFLAGS="$flags ${pic[*]}" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
+  # Our own CFLAGS, or configure picks -O3 -ffast-math. MIN_ARCH_SSE: every
+  # x86-64 processor has SSE, and LAME takes its SSE routines on Windows
+  # anyway (it reads MinGW's _M_X64 so); on Linux it would take its plain C
+  # ones, whose sums round differently.
+  CC=$cc CFLAGS="$flags ${pic[*]} -DMIN_ARCH_SSE" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
     --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1
   make -j "$jobs" >>"$work/lame.log" 2>&1
   make install >>"$work/lame.log" 2>&1
@@ -176,11 +193,45 @@ done
   cmake --install "$work/fluidsynth-build" >>"$work/fluidsynth.log" 2>&1
 ) || { tail -30 "$work/fluidsynth.log" >&2; die "FluidSynth did not build (log above)"; }
 
+say "building libmusl_math.a"
+(
+  musl=$work/src/musl-1.2.3
+  mkdir -p "$musl/obj/include/bits" "$work/musl-objects"
+  arch_types=$musl/arch/x86_64/bits/alltypes.h.in
+  if [ "$target" = windows ]; then
+    # Windows keeps long at 32 bits (LLP64): 64-bit types are long long.
+    sed -e 's/^#define _Addr long$/#define _Addr long long/' -e 's/^#define _Int64 long$/#define _Int64 long long/' \
+      -e 's/^#define _Reg long$/#define _Reg long long/' -e 's/^#define __LONG_MAX .*/#define __LONG_MAX 0x7fffffffL/' \
+      "$arch_types" >"$work/alltypes-llp64.h.in"
+    grep -q '^#define _Int64 long long$' "$work/alltypes-llp64.h.in" || { echo "musl's alltypes.h.in has changed" >&2; exit 1; }
+    arch_types=$work/alltypes-llp64.h.in
+  fi
+  sed -f "$musl/tools/mkalltypes.sed" "$arch_types" "$musl/include/alltypes.h.in" >"$musl/obj/include/bits/alltypes.h"
+  # musl's own headers and flags; hidden, so that a Linux module keeps its
+  # copy to itself.
+  musl_flags=(-O2 -std=c99 -ffreestanding -nostdinc -fexcess-precision=standard -frounding-math
+              -fno-stack-protector -fvisibility=hidden "${pic[@]}" -I "$musl/arch/x86_64" -I "$musl/arch/generic"
+              -I "$musl/obj/include" -I "$musl/src/include" -I "$musl/src/internal" -I "$musl/include")
+  pending=$musl_functions
+  while [ -n "$pending" ]; do
+    for name in $pending; do
+      "$cc" -c "${musl_flags[@]}" "$musl/src/math/$name.c" -o "$work/musl-objects/$name.o"
+    done
+    # What the objects so far call and musl's math folder defines.
+    pending=""
+    for symbol in $("$nm" -u "$work"/musl-objects/*.o | awk '{print $NF}' | sort -u); do
+      [ -f "$musl/src/math/$symbol.c" ] && [ ! -f "$work/musl-objects/$symbol.o" ] && pending="$pending $symbol"
+    done
+  done
+  "$ar" rcs "$prefix/lib/libmusl_math.a" "$work"/musl-objects/*.o
+) >"$work/musl.log" 2>&1 || { tail -30 "$work/musl.log" >&2; die "libmusl_math.a did not build (log above)"; }
+
 # The licences that travel with the libraries in a package.
 mkdir -p "$prefix/licenses"
 cp "$fluidsynth_dir/LICENSE" "$prefix/licenses/FluidSynth-LICENSE.txt"
 cp "$work/src/lame-3.100/COPYING" "$prefix/licenses/LAME-COPYING.txt"
 cp "$work/src/libzip-1.7.3/LICENSE" "$prefix/licenses/libzip-LICENSE.txt"
+cp "$work/src/musl-1.2.3/COPYRIGHT" "$prefix/licenses/musl-COPYRIGHT.txt"
 cp /usr/share/doc/"$( [ "$target" = windows ] && echo libz-mingw-w64-dev || echo zlib1g-dev)"/copyright \
   "$prefix/licenses/zlib-copyright.txt"
 echo "$key_text" >"$prefix/.complete"
