@@ -80,7 +80,9 @@ int main(int argc, char** argv) {
     auto tempo_tick = [&](uint64_t i) { return kSongTicks * (i + 1) / (tempo_count + 1); };
     auto put_tempo_until = [&](uint64_t tick) {
       while (next_tempo < tempo_count && tempo_tick(next_tempo) <= tick) {
-        uint64_t at = tempo_tick(next_tempo);
+        // Never before the last event written: the note-offs of a chord
+        // can pass the next tempo change's tick.
+        uint64_t at = std::max(tempo_tick(next_tempo), now);
         put_vlq(track, static_cast<uint32_t>(at - now));
         now = at;
         uint32_t tempo = 400000 + random.next() % 200000;
