@@ -11,6 +11,13 @@ onpu syncs its output before putting it in place.
 
   bench/run.py                 all cases (needs about 2 GB of disk)
   bench/run.py --smoke         tiny files, one run each (CI)
+  bench/run.py --osz           the .osz cases instead (minutes each; about 15 GB
+                               of disk for the 3-hour song's temporary files)
+
+The --osz cases print, per case, the wall seconds of `onpu FILE --osz`, the
+seconds per minute of rendered audio and the peak RSS; with --old-build-dir
+(a build of an older onpu) the older build runs each case in the same run and
+its seconds, RSS and the ratio new / old are printed beside.
 """
 import argparse
 import os
@@ -39,12 +46,20 @@ SMOKE_CASES = [
     ("20k/16/50 both", 20_000, 16, 50, "both"),
     ("20k/300/5000", 20_000, 300, 5000, "slider-horizontal"),
 ]
+# (name, notes, tracks, tempo changes, minutes, piano-like)
+OSZ_CASES = [
+    ("1M-note bench (4 min)", 1_000_000, 64, 200, 4, False),
+    ("piano 10 min", 11_000, 1, 20, 10, True),
+    ("16 tracks 55 min", 152_000, 16, 200, 55, False),
+    ("16 tracks 60 min", 166_000, 16, 200, 60, False),
+    ("16 tracks 3 h", 498_000, 16, 200, 180, False),
+]
 
 
 TIME = "/usr/bin/time"
 
 
-def run_measured(args, cwd):
+def run_measured(args, cwd, allow_failure=False):
     """Runs a command; returns (wall seconds, peak RSS in KiB, stdout).
 
     The peak RSS comes from GNU time where it is installed: a child forked
@@ -58,14 +73,80 @@ def run_measured(args, cwd):
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
+    if proc.returncode != 0 and not allow_failure:
         sys.exit(f"{' '.join(args)} failed with status {proc.returncode}")
     peak = usage.ru_maxrss
     if wrapped is not args:
         with open(report) as f:
             peak = int(f.read().split()[-1])
         os.remove(report)
+    if proc.returncode != 0:
+        return None, peak, out.decode("utf-8", "replace")
     return wall, peak, out.decode("utf-8", "replace")
+
+
+def build_onpu(build, targets):
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+                    "-DONPU_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "--target"] + targets, check=True, stdout=subprocess.DEVNULL)
+
+
+def osz_once(onpu, midi, out_dir):
+    """One `onpu MIDI --osz` in an empty out_dir: (wall or None when refused,
+    peak RSS KiB, audio minutes)."""
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    os.sync()
+    wall, peak, text = run_measured([onpu, midi, "--osz"], out_dir, allow_failure=True)
+    found = re.search(r"曲を合成しました: (\d+) 分 (\d+) 秒", text)
+    minutes = int(found.group(1)) + int(found.group(2)) / 60 if found else None
+    if wall is not None and sorted(os.listdir(out_dir)) != sorted(
+            f for f in os.listdir(out_dir) if f.endswith((".osu", ".osz"))):
+        sys.exit(f"{onpu} left temporary files in {out_dir}: {os.listdir(out_dir)}")
+    return wall, peak, minutes
+
+
+def run_osz(options, work):
+    cases = [c for c in OSZ_CASES if not options.only or options.only in c[0]]
+    runs = options.runs or 1
+    build = os.path.abspath(options.build_dir)
+    build_onpu(build, ["onpu", "onpu_osz", "onpu_bench_gen"])
+    onpu = os.path.join(build, "onpu")
+    generator = os.path.join(build, "onpu_bench_gen")
+    old = None
+    if options.old_build_dir:
+        old_build = os.path.abspath(options.old_build_dir)
+        subprocess.run(["cmake", "--build", old_build, "--target", "onpu", "onpu_osz"], check=True,
+                       stdout=subprocess.DEVNULL)
+        old = os.path.join(old_build, "onpu")
+    print(f"{'case':24} {'audio min':>9} {'seconds':>8} {'s/min':>6} {'RSS MB':>7}"
+          + (f" {'old s':>8} {'old RSS':>7} {'new/old s':>9}" if old else ""), flush=True)
+    for name, notes, tracks, tempos, minutes, piano in cases:
+        midi = os.path.join(work, f"osz-{notes}-{tracks}-{tempos}-{minutes}.mid")
+        subprocess.run([generator, midi, str(notes), str(tracks), str(tempos), "1", str(minutes)]
+                       + (["piano"] if piano else []), check=True)
+        walls, rss, audio = [], 0, None
+        old_walls, old_rss = [], 0
+        for _ in range(runs):
+            wall, peak, audio = osz_once(onpu, midi, os.path.join(work, "out"))
+            if wall is None:
+                sys.exit(f"onpu refused {name}")
+            walls.append(wall)
+            rss = max(rss, peak)
+            if old:
+                wall, peak, _ = osz_once(old, midi, os.path.join(work, "out"))
+                old_walls.append(wall)
+                old_rss = max(old_rss, peak)
+        seconds = statistics.median(walls)
+        line = f"{name:24} {audio:9.1f} {seconds:8.1f} {seconds / audio:6.2f} {rss / 1024:7.1f}"
+        if old and None in old_walls:
+            line += f" {'refused':>8} {'':>7} {'':>9}"
+        elif old:
+            old_seconds = statistics.median(old_walls)
+            line += f" {old_seconds:8.1f} {old_rss / 1024:7.1f} {seconds / old_seconds:9.2f}"
+        print(line, flush=True)
+        os.remove(midi)
+    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
 
 
 def cat_seconds(path, cwd, durable=False):
@@ -86,21 +167,29 @@ def cat_seconds(path, cwd, durable=False):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--smoke", action="store_true", help="tiny inputs, one run each")
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=None, help="runs per case (5; 1 with --osz)")
+    parser.add_argument("--osz", action="store_true", help="the .osz cases instead of the default ones")
+    parser.add_argument("--old-build-dir", default=None, help="with --osz: also run this build's onpu")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--work-dir", default=None, help="where inputs and outputs go")
     parser.add_argument("--only", default=None, help="run only cases whose name contains this")
     options = parser.parse_args()
-    runs = 1 if options.smoke else options.runs
+    if options.osz:
+        work = options.work_dir or tempfile.mkdtemp(prefix="onpu-bench-")
+        os.makedirs(work, exist_ok=True)
+        try:
+            run_osz(options, work)
+        finally:
+            if not options.work_dir:
+                shutil.rmtree(work, ignore_errors=True)
+        return
+    runs = 1 if options.smoke else (options.runs or 5)
     cases = SMOKE_CASES if options.smoke else CASES
     if options.only:
         cases = [c for c in cases if options.only in c[0]]
 
     build = os.path.abspath(options.build_dir)
-    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                    "-DONPU_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build, "--target", "onpu", "onpu_bench_gen"], check=True,
-                   stdout=subprocess.DEVNULL)
+    build_onpu(build, ["onpu", "onpu_bench_gen"])
     onpu = os.path.join(build, "onpu")
     generator = os.path.join(build, "onpu_bench_gen")
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <memory>
 
 #include <lame/lame.h>
 
@@ -14,28 +13,31 @@ namespace {
 // Frames handed to LAME per call.
 constexpr size_t kChunkFrames = 1152 * 32;
 
-struct LameCloser {
-  void operator()(lame_global_flags* flags) const { lame_close(flags); }
-};
-
 // LAME prints to the terminal unless told otherwise.
 void quiet(const char*, va_list) {}
 
+std::string lame_failure(int code) {
+  return "エラー: MP3 に変換できません (LAME のエラー " + std::to_string(code) + ")\n";
+}
+
 }  // namespace
 
-bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std::vector<uint8_t>* mp3,
-                std::string* error) {
-  mp3->clear();
+void Mp3Encoder::LameCloser::operator()(lame_global_struct* flags) const { lame_close(flags); }
+
+Mp3Encoder::Mp3Encoder() = default;
+Mp3Encoder::~Mp3Encoder() = default;
+
+bool Mp3Encoder::start(const Mp3Format& format, std::string* error) {
   if (format.channels != 1 && format.channels != 2) {
     *error = "エラー: MP3 のチャンネル数は 1 か 2 です\n";
     return false;
   }
-  std::unique_ptr<lame_global_flags, LameCloser> lame(lame_init());
-  if (!lame) {
+  lame_.reset(lame_init());
+  if (!lame_) {
     *error = "エラー: LAME を初期化できません\n";
     return false;
   }
-  lame_global_flags* gf = lame.get();
+  lame_global_flags* gf = lame_.get();
   lame_set_errorf(gf, quiet);
   lame_set_debugf(gf, quiet);
   lame_set_msgf(gf, quiet);
@@ -49,47 +51,82 @@ bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std:
   lame_set_bWriteVbrTag(gf, 1);
   lame_set_write_id3tag_automatic(gf, 0);
   if (lame_init_params(gf) < 0) {
+    lame_.reset();
     *error = "エラー: LAME の設定が受け付けられません\n";
     return false;
   }
+  channels_ = format.channels;
+  buffer_.resize(kChunkFrames * 5 / 4 + 7200);
+  pcm_.resize(kChunkFrames * static_cast<size_t>(channels_));
+  scaled_.resize(pcm_.size());
+  return true;
+}
 
-  const size_t channels = static_cast<size_t>(format.channels);
-  const size_t frames = samples.size() / channels;
-  std::vector<unsigned char> out(kChunkFrames * 5 / 4 + 7200);
-  std::vector<int16_t> pcm(kChunkFrames * channels);
-  for (size_t done = 0; done < frames;) {
-    size_t count = std::min(kChunkFrames, frames - done);
-    to_pcm16(samples.data() + done * channels, count * channels, pcm.data());
-    int written;
-    if (channels == 2) {
-      written = lame_encode_buffer_interleaved(gf, pcm.data(), static_cast<int>(count), out.data(),
-                                               static_cast<int>(out.size()));
-    } else {
-      written = lame_encode_buffer(gf, pcm.data(), pcm.data(), static_cast<int>(count), out.data(),
-                                   static_cast<int>(out.size()));
-    }
-    if (written < 0) {
-      *error = "エラー: MP3 に変換できません (LAME のエラー " + std::to_string(written) + ")\n";
-      return false;
-    }
-    mp3->insert(mp3->end(), out.begin(), out.begin() + written);
-    done += count;
-  }
-  int written = lame_encode_flush(gf, out.data(), static_cast<int>(out.size()));
-  if (written < 0) {
-    *error = "エラー: MP3 に変換できません (LAME のエラー " + std::to_string(written) + ")\n";
+bool Mp3Encoder::encode(const float* samples, size_t frames, float gain, std::vector<uint8_t>* out,
+                        std::string* error) {
+  if (!lame_) {
+    *error = "エラー: LAME を初期化できません\n";
     return false;
   }
-  mp3->insert(mp3->end(), out.begin(), out.begin() + written);
+  const auto channels = static_cast<size_t>(channels_);
+  for (size_t done = 0; done < frames;) {
+    size_t count = std::min(kChunkFrames, frames - done);
+    const float* chunk = samples + done * channels;
+    for (size_t i = 0; i < count * channels; ++i) scaled_[i] = chunk[i] * gain;
+    to_pcm16(scaled_.data(), count * channels, pcm_.data());
+    int written;
+    if (channels == 2) {
+      written = lame_encode_buffer_interleaved(lame_.get(), pcm_.data(), static_cast<int>(count), buffer_.data(),
+                                               static_cast<int>(buffer_.size()));
+    } else {
+      written = lame_encode_buffer(lame_.get(), pcm_.data(), pcm_.data(), static_cast<int>(count), buffer_.data(),
+                                   static_cast<int>(buffer_.size()));
+    }
+    if (written < 0) {
+      *error = lame_failure(written);
+      return false;
+    }
+    out->insert(out->end(), buffer_.begin(), buffer_.begin() + written);
+    done += count;
+  }
+  return true;
+}
 
-  // LAME left room for the Info frame at the very start; fill it in now that
-  // the totals are known.
-  size_t tag_size = lame_get_lametag_frame(gf, out.data(), out.size());
-  if (tag_size > out.size() || tag_size > mp3->size()) {
+bool Mp3Encoder::finish(std::vector<uint8_t>* out, std::vector<uint8_t>* info_frame, std::string* error) {
+  if (!lame_) {
+    *error = "エラー: LAME を初期化できません\n";
+    return false;
+  }
+  int written = lame_encode_flush(lame_.get(), buffer_.data(), static_cast<int>(buffer_.size()));
+  if (written < 0) {
+    *error = lame_failure(written);
+    return false;
+  }
+  out->insert(out->end(), buffer_.begin(), buffer_.begin() + written);
+  size_t tag_size = lame_get_lametag_frame(lame_.get(), buffer_.data(), buffer_.size());
+  if (tag_size > buffer_.size()) {
     *error = "エラー: MP3 のヘッダを書けません\n";
     return false;
   }
-  std::copy(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(tag_size), mp3->begin());
+  info_frame->assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(tag_size));
+  return true;
+}
+
+bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std::vector<uint8_t>* mp3,
+                std::string* error) {
+  mp3->clear();
+  Mp3Encoder encoder;
+  std::vector<uint8_t> info_frame;
+  if (!encoder.start(format, error) ||
+      !encoder.encode(samples.data(), samples.size() / static_cast<size_t>(format.channels), 1.0f, mp3, error) ||
+      !encoder.finish(mp3, &info_frame, error)) {
+    return false;
+  }
+  if (info_frame.size() > mp3->size()) {
+    *error = "エラー: MP3 のヘッダを書けません\n";
+    return false;
+  }
+  std::copy(info_frame.begin(), info_frame.end(), mp3->begin());
   return true;
 }
 

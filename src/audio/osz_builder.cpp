@@ -1,7 +1,10 @@
 #include "audio/osz_builder.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -12,12 +15,16 @@
 #include "audio/mp3_encoder.h"
 #include "audio/osz_archive.h"
 #include "audio/pcm_buffer.h"
+#include "audio/song_parts.h"
 #include "audio/song_renderer.h"
 #include "audio/soundfont_locator.h"
 #include "audio/synth_instance.h"
+#include "common/file_io.h"
 
 namespace onpu::audio {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The song peaks at -1 dBFS, like the key sounds.
 constexpr double kSongPeak = 0.891;
@@ -48,31 +55,114 @@ std::string minutes_and_seconds(size_t frames) {
   return text;
 }
 
-bool render_song_mp3(const std::string& soundfont, const MidiTimeline& timeline, Console& console,
-                     std::vector<uint8_t>* mp3, std::string* error) {
-  Stopwatch watch;
-  std::vector<float> stereo;
-  {
-    std::unique_ptr<SynthInstance> synth = SynthInstance::create(soundfont, true, error);
-    if (!synth) return false;
-    int next_quarter = 1;
-    bool report = static_cast<double>(song_frame_count(timeline)) / SynthInstance::kSampleRate >= kProgressFromSeconds;
-    RenderProgress progress = [&](size_t done, size_t total) {
-      while (report && next_quarter < 4 && done * 4 >= total * static_cast<size_t>(next_quarter)) {
-        console.out("曲を合成中... " + std::to_string(next_quarter * 25) + "%\n");
-        ++next_quarter;
-      }
-    };
-    if (!render_song(*synth, timeline, progress, &stereo, error)) return false;
-  }
-  console.out(step_line("曲を合成しました: " + minutes_and_seconds(stereo.size() / 2), watch.seconds()));
+// Frames read back from the rendered song per step of the encoder.
+constexpr size_t kEncodeChunkFrames = 64 * 1024;
+// Bytes a second of the song's MP3 takes (128 kbit/s).
+constexpr double kMp3BytesPerSecond = 128000.0 / 8;
 
-  Stopwatch encode_watch;
-  normalise_peak(&stereo, kSongPeak);
+std::string cannot_write(const std::string& path) {
+  return "エラー: 一時ファイルに書き込めません (ディスクの空きは足りていますか): " + path + "\n";
+}
+
+// A file beside the archive that only lives while the archive is made: it is
+// never put in place, so every way out of build_osz removes it.
+bool open_scratch(const std::string& osz_path, const char* suffix, AtomicOutputFile* file, std::string* error) {
+  if (file->open(osz_path + suffix)) return true;
+  *error = "エラー: 一時ファイルを作れません: " + osz_path + suffix + "\n";
+  return false;
+}
+
+// The song needs room for its samples (a float per channel and frame) while
+// it is encoded, then twice its MP3 (the MP3 and the archive); saying so
+// before an hour of rendering beats failing after it.
+bool check_free_space(const std::string& osz_path, size_t frames, std::string* error) {
+  fs::path folder = fs::u8path(osz_path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  fs::space_info space = fs::space(folder, ec);
+  if (ec) return true;  // unknown: the writes will tell
+  double seconds = static_cast<double>(frames) / SynthInstance::kSampleRate;
+  double needed = static_cast<double>(frames) * 2 * sizeof(float) + 2 * seconds * kMp3BytesPerSecond;
+  if (static_cast<double>(space.available) >= needed) return true;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "エラー: ディスクの空きが足りません (曲の作成に %.1f GB, 空きは %.1f GB): ", needed / 1e9,
+                static_cast<double>(space.available) / 1e9);
+  *error = text + folder.u8string() + "\n";
+  return false;
+}
+
+// Renders the song into `samples` (raw floats) and returns its peak in
+// *peak.
+bool render_song_samples(const std::string& soundfont, const MidiTimeline& timeline, Console& console,
+                         AtomicOutputFile& samples, float* peak, std::string* error) {
+  Stopwatch watch;
+  const size_t total = song_frame_count(timeline);
+  int next_quarter = 1;
+  bool report = static_cast<double>(total) / SynthInstance::kSampleRate >= kProgressFromSeconds;
+  RenderProgress progress = [&](size_t done, size_t all) {
+    while (report && next_quarter < 4 && done * 4 >= all * static_cast<size_t>(next_quarter)) {
+      console.out("曲を合成中... " + std::to_string(next_quarter * 25) + "%\n");
+      ++next_quarter;
+    }
+  };
+  *peak = 0;
+  SongSink sink = [&](const float* stereo, size_t frames) {
+    for (size_t i = 0; i < frames * 2; ++i) *peak = std::max(*peak, std::fabs(stereo[i]));
+    if (std::fwrite(stereo, sizeof(float) * 2, frames, samples.stream()) == frames) return true;
+    *error = cannot_write(samples.temp_path());
+    return false;
+  };
+  if (!render_song(soundfont, timeline, plan_song_parts(timeline), progress, sink, error)) return false;
+  if (std::fflush(samples.stream()) != 0) {
+    *error = cannot_write(samples.temp_path());
+    return false;
+  }
+  console.out(step_line("曲を合成しました: " + minutes_and_seconds(total), watch.seconds()));
+  return true;
+}
+
+// Encodes the rendered song, normalised to kSongPeak, into `mp3`.
+bool encode_song(const AtomicOutputFile& samples, float peak, Console& console, AtomicOutputFile& mp3,
+                 std::string* error) {
+  Stopwatch watch;
+  // The gain normalise_peak would apply to the whole song at once.
+  float gain = peak >= kSilentPeak ? static_cast<float>(kSongPeak / peak) : 1.0f;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(open_utf8_file(samples.temp_path(), "rb"), std::fclose);
+  if (!in) {
+    *error = "エラー: 一時ファイルを開けません: " + samples.temp_path() + "\n";
+    return false;
+  }
+  Mp3Encoder encoder;
   Mp3Format format;
   format.channels = 2;
-  if (!encode_mp3(stereo, format, mp3, error)) return false;
-  console.out(step_line("曲を MP3 に変換しました", encode_watch.seconds()));
+  if (!encoder.start(format, error)) return false;
+  std::vector<float> chunk(kEncodeChunkFrames * 2);
+  std::vector<uint8_t> bytes;
+  auto put = [&](const std::vector<uint8_t>& data) {
+    if (data.empty() || std::fwrite(data.data(), 1, data.size(), mp3.stream()) == data.size()) return true;
+    *error = cannot_write(mp3.temp_path());
+    return false;
+  };
+  for (;;) {
+    size_t frames = std::fread(chunk.data(), sizeof(float) * 2, kEncodeChunkFrames, in.get());
+    if (frames == 0) break;
+    bytes.clear();
+    if (!encoder.encode(chunk.data(), frames, gain, &bytes, error) || !put(bytes)) return false;
+  }
+  if (std::ferror(in.get())) {
+    *error = "エラー: 一時ファイルを読めません: " + samples.temp_path() + "\n";
+    return false;
+  }
+  std::vector<uint8_t> info_frame;
+  bytes.clear();
+  if (!encoder.finish(&bytes, &info_frame, error) || !put(bytes)) return false;
+  // LAME left room for the Info frame at the very start.
+  if (std::fseek(mp3.stream(), 0, SEEK_SET) != 0 || !put(info_frame) || std::fflush(mp3.stream()) != 0) {
+    *error = cannot_write(mp3.temp_path());
+    return false;
+  }
+  console.out(step_line("曲を MP3 に変換しました", watch.seconds()));
   return true;
 }
 
@@ -97,7 +187,7 @@ bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Co
       if (!encode_mp3(mono, format, &mp3, error)) return false;
       found = by_pitch.emplace(pitch, std::move(mp3)).first;
     }
-    entries->push_back({"piano/" + std::to_string(key) + ".mp3", found->second});
+    entries->push_back({"piano/" + std::to_string(key) + ".mp3", found->second, std::string()});
   }
   console.out(step_line("ピアノ音を作りました: " + std::to_string(keys.size()) + " 個", watch.seconds()));
   return true;
@@ -123,33 +213,70 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
     keys.insert(key);
   }
 
+  // Beatmaps go into the archive straight from their files (those of a
+  // black MIDI are large); that they are there is checked before the long
+  // steps.
   std::vector<ArchiveEntry> entries;
   for (const std::string& path : request.osu_paths) {
+    if (!is_regular_file(path)) {
+      *error = "エラー: ファイルを開けません: " + path + "\n";
+      return false;
+    }
     ArchiveEntry entry;
     entry.name = file_name_of(path);
-    if (!read_file_bytes(path, &entry.data, error)) return false;
+    entry.data_path = path;
     entries.push_back(std::move(entry));
   }
   std::vector<uint8_t> midi_bytes;
   if (!read_file_bytes(request.midi_path, &midi_bytes, error)) return false;
   MidiTimeline timeline;
   if (!read_midi_timeline(midi_bytes, &timeline, error)) return false;
+  std::vector<uint8_t>().swap(midi_bytes);
   if (!check_song_length(timeline, error)) return false;
+  if (!check_free_space(request.osz_path, song_frame_count(timeline), error)) return false;
 
   std::string soundfont;
   if (!find_default_soundfont(request.soundfont, &soundfont, error)) return false;
   console.out("SoundFont: " + soundfont + "\n");
 
+  // The rendered song and its MP3 wait in files beside the archive, so
+  // memory does not grow with the song's length.
+  AtomicOutputFile samples;
+  AtomicOutputFile song_mp3;
+  float peak = 0;
+  if (!open_scratch(request.osz_path, ".pcm", &samples, error) ||
+      !render_song_samples(soundfont, timeline, console, samples, &peak, error)) {
+    return false;
+  }
+  timeline = MidiTimeline();  // no longer needed: give back its memory before encoding
+  if (!open_scratch(request.osz_path, ".mp3", &song_mp3, error) ||
+      !encode_song(samples, peak, console, song_mp3, error)) {
+    return false;
+  }
+  samples.abandon();
   ArchiveEntry song;
   song.name = request.base_name + ".mp3";
-  if (!render_song_mp3(soundfont, timeline, console, &song.data, error)) return false;
+  song.data_path = song_mp3.temp_path();
   entries.push_back(std::move(song));
   if (!render_key_mp3s(soundfont, keys, console, &entries, error)) return false;
 
   Stopwatch watch;
-  std::vector<uint8_t> archive;
-  if (!build_zip(entries, &archive, error)) return false;
-  if (!write_file_atomically(request.osz_path, archive, error)) return false;
+  AtomicOutputFile archive;
+  if (!archive.open(request.osz_path)) {
+    *error = "エラー: ファイルを作れません: " + request.osz_path + "\n";
+    return false;
+  }
+  if (!write_zip(entries, archive.stream(), error)) return false;
+  switch (archive.commit()) {
+    case AtomicOutputFile::CommitResult::kOk:
+      break;
+    case AtomicOutputFile::CommitResult::kWriteFailed:
+      *error = "エラー: ファイルに書き込めません: " + request.osz_path + "\n";
+      return false;
+    case AtomicOutputFile::CommitResult::kRenameFailed:
+      *error = "エラー: ファイルを置けません: " + request.osz_path + "\n";
+      return false;
+  }
   console.out(step_line(file_name_of(request.osz_path) + " を書き出しました", watch.seconds()));
   return true;
 }

@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace onpu::audio {
 namespace {
 
-// Frames rendered per call between events; also how often progress is told.
+// Frames rendered per part between two hand-overs to the sink; also how
+// often progress is told.
 constexpr size_t kChunkFrames = 16 * 1024;
 
 void send_event(fluid_synth_t* synth, const MidiTimeline& timeline, const TimedEvent& event) {
@@ -43,6 +49,100 @@ void send_event(fluid_synth_t* synth, const MidiTimeline& timeline, const TimedE
   }
 }
 
+// One part: its synthesizer and how far it has come through the timeline.
+class PartPlayer {
+ public:
+  PartPlayer(std::unique_ptr<SynthInstance> synth, const MidiTimeline& timeline, const SongPartPlan& plan, int part,
+             size_t total_frames)
+      : synth_(std::move(synth)), timeline_(timeline), plan_(plan), part_(part), total_(total_frames) {}
+
+  // Renders the next `frames` frames into `out`, sending the part's events
+  // on the way. An event is sent once every frame before its own is
+  // rendered, whatever the chunks, so the output does not depend on them.
+  void render(float* out, size_t frames) {
+    const size_t end = done_ + frames;
+    size_t at = done_;
+    for (; next_ < timeline_.events.size(); ++next_) {
+      const TimedEvent& event = timeline_.events[next_];
+      auto frame = static_cast<size_t>(std::llround(event.seconds * SynthInstance::kSampleRate));
+      frame = std::min(frame, total_);
+      if (frame >= end) break;  // the next chunk's, or past the song's end
+      if (frame > at) {
+        synth_->render(out + (at - done_) * 2, static_cast<int>(frame - at));
+        at = frame;
+      }
+      if (part_plays(plan_, part_, event)) send_event(synth_->synth(), timeline_, event);
+    }
+    if (end > at) synth_->render(out + (at - done_) * 2, static_cast<int>(end - at));
+    done_ = end;
+  }
+
+ private:
+  std::unique_ptr<SynthInstance> synth_;
+  const MidiTimeline& timeline_;
+  const SongPartPlan& plan_;
+  const int part_;
+  const size_t total_;
+  size_t done_ = 0;
+  size_t next_ = 0;
+};
+
+// Runs one PartPlayer on a thread of its own, a chunk per start().
+class PartThread {
+ public:
+  explicit PartThread(PartPlayer& player) : player_(player), thread_([this] { run(); }) {}
+  ~PartThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();  // after the chunk in hand, if any
+  }
+  PartThread(const PartThread&) = delete;
+  PartThread& operator=(const PartThread&) = delete;
+
+  void start(float* out, size_t frames) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      out_ = out;
+      frames_ = frames;
+      busy_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  void wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return busy_ || stop_; });
+      if (!busy_) return;
+      float* out = out_;
+      size_t frames = frames_;
+      lock.unlock();
+      player_.render(out, frames);
+      lock.lock();
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  PartPlayer& player_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool busy_ = false;
+  bool stop_ = false;
+  float* out_ = nullptr;
+  size_t frames_ = 0;
+  std::thread thread_;  // last: starts once the members above exist
+};
+
 }  // namespace
 
 size_t song_frame_count(const MidiTimeline& timeline) {
@@ -54,41 +154,51 @@ size_t song_frame_count(const MidiTimeline& timeline) {
 
 bool check_song_length(const MidiTimeline& timeline, std::string* error) {
   if (timeline.end_seconds + kSongTailSeconds <= kMaxSongSeconds) return true;
-  char text[160];
-  std::snprintf(text, sizeof text, "エラー: 曲が長すぎます (%.0f 分; 音声は %.0f 分までです)\n",
-                timeline.end_seconds / 60.0, kMaxSongSeconds / 60.0);
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "エラー: 曲が長すぎます (%.1f 時間; 音声は %.0f 時間までです。テンポか時刻が壊れていませんか)\n",
+                timeline.end_seconds / 3600.0, kMaxSongSeconds / 3600.0);
   *error = text;
   return false;
 }
 
-bool render_song(SynthInstance& synth, const MidiTimeline& timeline, const RenderProgress& progress,
-                 std::vector<float>* stereo, std::string* error) {
-  stereo->clear();
+bool render_song(const std::string& soundfont, const MidiTimeline& timeline, const SongPartPlan& plan,
+                 const RenderProgress& progress, const SongSink& sink, std::string* error) {
   if (!check_song_length(timeline, error)) return false;
   const size_t total = song_frame_count(timeline);
-  stereo->assign(total * 2, 0.0f);
-
-  size_t done = 0;
-  size_t last_report = 0;
-  auto render_until = [&](size_t target) {
-    while (done < target) {
-      size_t count = std::min(kChunkFrames, target - done);
-      synth.render(stereo->data() + done * 2, static_cast<int>(count));
-      done += count;
-      if (progress && done - last_report >= kChunkFrames) {
-        last_report = done;
-        progress(done, total);
-      }
-    }
-  };
-
-  for (const TimedEvent& event : timeline.events) {
-    auto frame = static_cast<size_t>(std::llround(event.seconds * SynthInstance::kSampleRate));
-    render_until(std::min(frame, total));
-    send_event(synth.synth(), timeline, event);
+  const int parts = std::clamp(plan.parts_used, 1, kSongParts);
+  std::vector<std::unique_ptr<PartPlayer>> players;
+  for (int part = 0; part < parts; ++part) {
+    // The parts share one synthesizer's voices: a dense song steals voices
+    // as one synthesizer would, and costs no more to render.
+    std::unique_ptr<SynthInstance> synth =
+        SynthInstance::create(soundfont, true, error, SynthInstance::kPolyphony / parts);
+    if (!synth) return false;
+    players.push_back(std::make_unique<PartPlayer>(std::move(synth), timeline, plan, part, total));
   }
-  render_until(total);
-  if (progress) progress(total, total);
+
+  std::vector<float> mix(kChunkFrames * 2);
+  std::vector<float> other(parts > 1 ? kChunkFrames * 2 : 0);
+  // Declared after everything it touches, so it stops before they go.
+  std::unique_ptr<PartThread> helper;
+  if (parts > 1) helper = std::make_unique<PartThread>(*players[1]);
+
+  size_t count = std::min(kChunkFrames, total);
+  if (helper && count > 0) helper->start(other.data(), count);
+  for (size_t done = 0; done < total;) {
+    players[0]->render(mix.data(), count);
+    if (helper) {
+      helper->wait();
+      for (size_t i = 0; i < count * 2; ++i) mix[i] += other[i];
+    }
+    // The helper starts on the next chunk while this one goes to the sink.
+    size_t next = std::min(kChunkFrames, total - done - count);
+    if (helper && next > 0) helper->start(other.data(), next);
+    if (!sink(mix.data(), count)) return false;
+    done += count;
+    count = next;
+    if (progress) progress(done, total);
+  }
   return true;
 }
 

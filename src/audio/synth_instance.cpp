@@ -65,8 +65,8 @@ int load_quietly(fluid_synth_t* synth, const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<SynthInstance> SynthInstance::create(const std::string& soundfont, bool effects,
-                                                     std::string* error) {
+std::unique_ptr<SynthInstance> SynthInstance::create(const std::string& soundfont, bool effects, std::string* error,
+                                                     int polyphony) {
   route_fluid_logging();
   last_fluid_error().clear();
   std::unique_ptr<SynthInstance> instance(new SynthInstance());
@@ -79,6 +79,7 @@ std::unique_ptr<SynthInstance> SynthInstance::create(const std::string& soundfon
   fluid_settings_setnum(s, "synth.sample-rate", kSampleRate);
   fluid_settings_setint(s, "synth.reverb.active", effects ? 1 : 0);
   fluid_settings_setint(s, "synth.chorus.active", effects ? 1 : 0);
+  fluid_settings_setint(s, "synth.polyphony", polyphony);
   fluid_settings_setint(s, "synth.cpu-cores", 1);
   fluid_settings_setint(s, "synth.threadsafe-api", 0);
   fluid_settings_setint(s, "synth.lock-memory", 0);

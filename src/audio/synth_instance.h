@@ -19,11 +19,16 @@ class SynthInstance {
   static constexpr int kSampleRate = 44100;
   static constexpr int kBlockFrames = 64;
 
+  // Voices a synthesizer sounds at once unless told otherwise (FluidSynth's
+  // default).
+  static constexpr int kPolyphony = 256;
+
   // Creates the synthesizer and loads `soundfont`. `effects` switches reverb
-  // and chorus on (the song) or off (dry key sounds). Returns nullptr and
-  // sets *error to one line on failure.
-  static std::unique_ptr<SynthInstance> create(const std::string& soundfont, bool effects,
-                                               std::string* error);
+  // and chorus on (the song) or off (dry key sounds); `polyphony` is the
+  // number of voices it sounds at once. Returns nullptr and sets *error to
+  // one line on failure.
+  static std::unique_ptr<SynthInstance> create(const std::string& soundfont, bool effects, std::string* error,
+                                               int polyphony = kPolyphony);
   ~SynthInstance();
   SynthInstance(const SynthInstance&) = delete;
   SynthInstance& operator=(const SynthInstance&) = delete;

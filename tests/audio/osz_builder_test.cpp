@@ -9,8 +9,17 @@
 #include <filesystem>
 #include <map>
 
+#include "audio/midi_timeline.h"
+#include "audio/song_parts.h"
+#include "audio/song_renderer.h"
 #include "audio/soundfont_locator.h"
 #include "audio_test_support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 namespace onpu::audio {
 namespace {
@@ -33,6 +42,13 @@ Bytes two_second_song() {
       channel_event(480, {0x80, 67, 0}), channel_event(0, {0x89, 38, 0}),
   }), 480);
   return testing::smf(1, 480, {conductor, piano});
+}
+
+MidiTimeline timeline_of(const Bytes& smf) {
+  MidiTimeline timeline;
+  std::string error;
+  EXPECT_TRUE(read_midi_timeline(smf, &timeline, &error)) << error;
+  return timeline;
 }
 
 void set_time_zone(const char* zone) {
@@ -156,6 +172,8 @@ TEST_F(OszBuild, Mp3sDecodeToTheirLengthsAndAreNormalised) {
 }
 
 TEST_F(OszBuild, SameInputGivesTheSameBytesWhateverTheTimeZoneOrTheOtherKeys) {
+  // The song is shared by two synthesizers on two threads.
+  ASSERT_EQ(plan_song_parts(timeline_of(two_second_song())).parts_used, 2);
   set_time_zone("UTC0");
   auto first = build(request("first.osz", {60, 115}));
   set_time_zone("JST-9");
@@ -166,6 +184,60 @@ TEST_F(OszBuild, SameInputGivesTheSameBytesWhateverTheTimeZoneOrTheOtherKeys) {
   EXPECT_EQ(testing::read_bytes(dir.file("first.osz")), testing::read_bytes(dir.file("second.osz")));
   EXPECT_EQ(first["piano/60.mp3"].data, other_keys["piano/60.mp3"].data);
   EXPECT_EQ(first["song.mp3"].data, other_keys["song.mp3"].data);
+}
+
+TEST_F(OszBuild, TwoPartsSoundLikeOneSynthesizerPlayingEverything) {
+  MidiTimeline timeline = timeline_of(two_second_song());
+  auto render = [&](const SongPartPlan& plan) {
+    std::vector<float> song;
+    std::string error;
+    SongSink keep = [&](const float* stereo, size_t frames) {
+      song.insert(song.end(), stereo, stereo + frames * 2);
+      return true;
+    };
+    EXPECT_TRUE(render_song(soundfont, timeline, plan, nullptr, keep, &error)) << error;
+    return song;
+  };
+  SongPartPlan alone;
+  alone.parts_used = 1;
+  std::vector<float> one = render(alone);
+  std::vector<float> two = render(plan_song_parts(timeline));
+  ASSERT_EQ(one.size(), two.size());
+  float peak = 0;
+  float difference = 0;
+  for (size_t i = 0; i < one.size(); ++i) {
+    peak = std::max(peak, std::fabs(one[i]));
+    difference = std::max(difference, std::fabs(one[i] - two[i]));
+  }
+  EXPECT_GT(peak, 0.05f);
+  EXPECT_LT(difference, peak / 1000) << "a part missed a message, or the sum is not the whole";
+}
+
+TEST(SongParts, PercussionAndGlidingChannelsStayWholeAndTheNotesAreShared) {
+  Bytes conductor = testing::mtrk(testing::tempo_event(0, 500000));
+  Bytes body;
+  for (int i = 0; i < 6; ++i) {
+    body = concat({body, channel_event(0, {0x90, static_cast<uint8_t>(40 + i), 100}),
+                   channel_event(0, {0x99, static_cast<uint8_t>(35 + i), 100}),
+                   channel_event(0, {0x92, static_cast<uint8_t>(50 + i), 100}),
+                   channel_event(0, {0x93, static_cast<uint8_t>(60 + i), 100})});
+  }
+  // Channel 3 glides from key to key; bank 0 on channel 0 is nothing special.
+  body = concat({channel_event(0, {0xB3, 65, 127}), channel_event(0, {0xB0, 0, 0}), body});
+  SongPartPlan plan = plan_song_parts(timeline_of(testing::smf(1, 480, {conductor, testing::mtrk(body, 480)})));
+  EXPECT_EQ(plan.parts_used, 2);
+  auto part = [&](int channel, int key) { return plan.part_of[channel * 128 + key]; };
+  int notes_on_part_0 = 0;
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(part(9, 35 + i), part(9, 35)) << "percussion key " << 35 + i;
+    EXPECT_EQ(part(3, 60 + i), part(3, 60)) << "portamento key " << 60 + i;
+    notes_on_part_0 += (part(0, 40 + i) == 0) + (part(2, 50 + i) == 0);
+  }
+  // 24 notes: two whole channels of six and 12 single keys, evenly shared.
+  EXPECT_NE(part(9, 35), part(3, 60));
+  EXPECT_EQ(notes_on_part_0, 6);
+  TimedEvent controller{0, 0xB9, 7, 100, 0, 0};
+  EXPECT_TRUE(part_plays(plan, 0, controller) && part_plays(plan, 1, controller));
 }
 
 TEST_F(OszBuild, KeysTheSoundFontLacksStillSoundAtTheirOwnPitch) {
@@ -232,7 +304,43 @@ TEST(OszFailure, MissingSoundFontOrBadInputFailsAndLeavesNoFile) {
   dir.write("a.osu", damaged);
   r.soundfont = dir.file("a.osu");
   attempt(r, "SoundFont");
+
+  // A tick far out (a damaged file) makes a song of some 14.5 hours.
+  dir.write("song.mid", testing::smf(1, 480, {testing::mtrk(testing::tempo_event(0, 500000), 50000000)}));
+  attempt(base, "曲が長すぎます (14.5 時間; 音声は 12 時間までです");
 }
+
+#ifndef _WIN32
+// A full disk, simulated by a limit on the size of any file this process
+// writes: once while the song is rendered into its temporary file, once
+// while the archive is written from the finished MP3.
+TEST_F(OszBuild, FullDiskAfterTheRenderStartedLeavesNoFileBehind) {
+  dir.write("old.osz", {'o', 'l', 'd'});
+  dir.write("maps/big.osu", Bytes(3 << 20, 'x'));
+  auto attempt = [&](rlim_t limit_bytes, const std::string& expected_in_error) {
+    OszRequest r = request("old.osz", {60});
+    r.osu_paths = {dir.file("maps/big.osu")};
+    rlimit old_limit;
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit limit = old_limit;
+    limit.rlim_cur = limit_bytes;
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    CaptureConsole console;
+    std::string error;
+    bool built = build_osz(r, console, &error);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(built);
+    EXPECT_NE(error.find(expected_in_error), std::string::npos) << error;
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"maps", "old.osz", "song.mid"}));
+    EXPECT_EQ(testing::read_bytes(dir.file("old.osz")), (Bytes{'o', 'l', 'd'}));
+  };
+  // The song's samples take about 1.4 MB, the archive over 3 MB.
+  attempt(256 << 10, "一時ファイルに書き込めません");
+  attempt(2 << 20, ".osz を作れません");
+}
+#endif
 
 TEST(OszFailure, BuildWithoutAudioLibrariesSaysWhatIsMissing) {
   if (audio_supported()) GTEST_SKIP() << "this build has audio support";
