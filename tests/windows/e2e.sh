@@ -57,10 +57,18 @@ fail() {
 # run_windows NAME DIR ARGS...: runs onpu.exe in DIR; NAME.out, NAME.err and
 # NAME.status land in $work.
 run_windows() {
-  local name=$1 dir=$2
+  local name=$1 dir=$2 status attempt
   shift 2
-  (cd "$dir" && timeout "$step_timeout" "$wine" "$exe" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
-  echo $? >"$work/$name.status"
+  for attempt in 1 2; do
+    (cd "$dir" && timeout "$step_timeout" "$wine" "$exe" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+    status=$?
+    # onpu.exe never fails without saying why; status 1 with nothing on
+    # either stream is Wine failing to start it (seen once on a loaded
+    # machine), so that run is tried once more.
+    [ "$status" = 1 ] && [ ! -s "$work/$name.out" ] && [ ! -s "$work/$name.err" ] && [ $attempt = 1 ] || break
+    echo "  note: Wine ended onpu.exe $* with status 1 and no output; running it again"
+  done
+  echo "$status" >"$work/$name.status"
 }
 
 run_linux() {
