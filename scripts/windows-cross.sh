@@ -96,6 +96,8 @@ timeout 600 wineboot "${boot[@]}" </dev/null >"$build/wineboot.log" 2>&1 || {
   cat "$build/wineboot.log" >&2
   exit 1
 }
+# One program run to the end before the tests start several at once.
+timeout 120 "$wine" winepath -w / </dev/null >/dev/null 2>&1 || true
 
 if [ -z "$linux_onpu" ]; then
   phase "building the Linux onpu to compare with"

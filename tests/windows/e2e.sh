@@ -63,8 +63,8 @@ run_windows() {
     (cd "$dir" && timeout "$step_timeout" "$wine" "$exe" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
     status=$?
     # onpu.exe never fails without saying why; status 1 with nothing on
-    # either stream is Wine failing to start it (seen once on a loaded
-    # machine), so that run is tried once more.
+    # either stream is Wine failing to start it (as happens now and then when
+    # several Wine programs start at once), so that run is tried once more.
     [ "$status" = 1 ] && [ ! -s "$work/$name.out" ] && [ ! -s "$work/$name.err" ] && [ $attempt = 1 ] || break
     echo "  note: Wine ended onpu.exe $* with status 1 and no output; running it again"
   done
@@ -92,7 +92,14 @@ fresh_dir() {
 
 # The Windows form of a directory under $work, as Wine shows it to the
 # program (asked of Wine once, for $work itself).
-work_windows=$(timeout "$step_timeout" "$wine" winepath -w "$work" 2>/dev/null | tr -d '\r')
+# Tried a few times: when several Wine programs start at once (CTest runs the
+# cases side by side), one of them now and then fails before it runs.
+work_windows=""
+for attempt in 1 2 3; do
+  work_windows=$(timeout "$step_timeout" "$wine" winepath -w "$work" 2>/dev/null | tr -d '\r')
+  [ -n "$work_windows" ] && break
+  sleep 1
+done
 if [ -z "$work_windows" ]; then
   echo "winepath failed: is WINEPREFIX ($WINEPREFIX) a booted Wine prefix?" >&2
   exit 1
