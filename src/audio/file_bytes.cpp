@@ -51,8 +51,7 @@ bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::
   return true;
 }
 
-bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes,
-                           std::string* error) {
+bool fill_file_atomically(const std::string& path, const FileWriter& write, std::string* error) {
   // The same all-or-nothing file as the beatmaps': a temporary file beside
   // the target, synced to disk and renamed over it.
   AtomicOutputFile file;
@@ -60,11 +59,7 @@ bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& 
     *error = "エラー: ファイルを作れません: " + path + "\n";
     return false;
   }
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
-    file.abandon();
-    *error = "エラー: ファイルに書き込めません: " + path + "\n";
-    return false;
-  }
+  if (!write(file.stream(), error)) return false;  // the file removes itself
   switch (file.commit()) {
     case AtomicOutputFile::CommitResult::kOk:
       return true;
@@ -76,6 +71,18 @@ bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& 
   }
   *error = "エラー: ファイルを置けません: " + path + "\n";
   return false;
+}
+
+bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                           std::string* error) {
+  return fill_file_atomically(
+      path,
+      [&](std::FILE* out, std::string* write_error) {
+        if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size()) return true;
+        *write_error = "エラー: ファイルに書き込めません: " + path + "\n";
+        return false;
+      },
+      error);
 }
 
 }  // namespace onpu::audio

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,15 @@ std::string file_name_of(const std::string& path);
 // Reads the whole file into *bytes.
 bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
-// Writes `bytes` to a temporary file in the directory of `path`, syncs it to
+// Fills the open temporary file; false with *error set on failure.
+using FileWriter = std::function<bool(std::FILE* out, std::string* error)>;
+
+// Lets `write` fill a temporary file in the directory of `path`, syncs it to
 // disk and renames it over `path`. On failure the temporary file is
 // removed and a file that was already at `path` stays as it was.
+bool fill_file_atomically(const std::string& path, const FileWriter& write, std::string* error);
+
+// fill_file_atomically with `bytes` as the whole content.
 bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes,
                            std::string* error);
 

@@ -261,22 +261,8 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!render_key_mp3s(soundfont, keys, console, &entries, error)) return false;
 
   Stopwatch watch;
-  AtomicOutputFile archive;
-  if (!archive.open(request.osz_path)) {
-    *error = "エラー: ファイルを作れません: " + request.osz_path + "\n";
-    return false;
-  }
-  if (!write_zip(entries, archive.stream(), error)) return false;
-  switch (archive.commit()) {
-    case AtomicOutputFile::CommitResult::kOk:
-      break;
-    case AtomicOutputFile::CommitResult::kWriteFailed:
-      *error = "エラー: ファイルに書き込めません: " + request.osz_path + "\n";
-      return false;
-    case AtomicOutputFile::CommitResult::kRenameFailed:
-      *error = "エラー: ファイルを置けません: " + request.osz_path + "\n";
-      return false;
-  }
+  auto zip = [&](std::FILE* out, std::string* zip_error) { return write_zip(entries, out, zip_error); };
+  if (!fill_file_atomically(request.osz_path, zip, error)) return false;
   console.out(step_line(file_name_of(request.osz_path) + " を書き出しました", watch.seconds()));
   return true;
 }

@@ -9,9 +9,11 @@
 #endif
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "audio/file_bytes.h"
 #include "audio/osz_builder.h"
 #include "audio/osz_module.h"
 #include "common/file_io.h"
@@ -22,18 +24,9 @@ namespace {
 
 #ifdef _WIN32
 
-std::wstring to_wide(const std::string& text) {
-  int units = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (units <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), units);
-  wide.resize(wide.size() - 1);
-  return wide;
-}
-
 // Null and *reason set when the module cannot be loaded.
 void* open_module(const std::string& path, std::string* reason) {
-  HMODULE handle = LoadLibraryExW(to_wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE handle = LoadLibraryExW(std::filesystem::u8path(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!handle) *reason = path + " (Windows error " + std::to_string(GetLastError()) + ")";
   return reinterpret_cast<void*>(handle);
 }
@@ -41,8 +34,6 @@ void* open_module(const std::string& path, std::string* reason) {
 void* find_symbol(void* module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
-
-std::vector<std::string> module_paths(const std::string& directory) { return {directory + "\\" + kOszModuleFile}; }
 
 #else
 
@@ -57,17 +48,14 @@ void* open_module(const std::string& path, std::string* reason) {
 
 void* find_symbol(void* module, const char* name) { return dlsym(module, name); }
 
-std::vector<std::string> module_paths(const std::string& directory) {
-  return {directory + "/" + kOszModuleFile, directory + "/../lib/onpu/" + kOszModuleFile};
-}
-
 #endif
 
-bool file_exists(const std::string& path) {
-  std::FILE* file = open_utf8_file(path, "rb");
-  if (!file) return false;
-  std::fclose(file);
-  return true;
+std::vector<std::string> module_paths(const std::string& directory) {
+  std::vector<std::string> paths = {directory + kPathSeparator + kOszModuleFile};
+#ifndef _WIN32
+  paths.push_back(directory + "/../lib/onpu/" + kOszModuleFile);
+#endif
+  return paths;
 }
 
 struct LoadedModule {
@@ -82,7 +70,7 @@ const LoadedModule& module() {
     // The first that exists; when none does, the reason names the first.
     std::string path = paths.front();
     for (const std::string& candidate : paths) {
-      if (file_exists(candidate)) {
+      if (is_regular_file(candidate)) {
         path = candidate;
         break;
       }
