@@ -51,6 +51,26 @@ bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::
   return true;
 }
 
+bool seek_file(std::FILE* file, int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, whence) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+int64_t tell_file(std::FILE* file) {
+#ifdef _WIN32
+  return _ftelli64(file);
+#else
+  return static_cast<int64_t>(ftello(file));
+#endif
+}
+
+std::string cannot_write_scratch(const std::string& path) {
+  return "エラー: 一時ファイルに書き込めません (ディスクの空きは足りていますか): " + path + "\n";
+}
+
 bool fill_file_atomically(const std::string& path, const FileWriter& write, std::string* error) {
   // The same all-or-nothing file as the beatmaps': a temporary file beside
   // the target, synced to disk and renamed over it.

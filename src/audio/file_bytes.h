@@ -20,6 +20,17 @@ std::string file_name_of(const std::string& path);
 // Reads the whole file into *bytes.
 bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// Moves to byte `offset` (from `whence`) of a file of any size; false on
+// failure.
+bool seek_file(std::FILE* file, int64_t offset, int whence);
+
+// The byte position in a file of any size; -1 on failure.
+int64_t tell_file(std::FILE* file);
+
+// The message for a temporary file that cannot be written (most often a
+// full disk).
+std::string cannot_write_scratch(const std::string& path);
+
 // Fills the open temporary file; false with *error set on failure.
 using FileWriter = std::function<bool(std::FILE* out, std::string* error)>;
 

@@ -48,7 +48,7 @@ bool Mp3Encoder::start(const Mp3Format& format, std::string* error) {
   lame_set_VBR(gf, vbr_off);
   lame_set_brate(gf, format.kilobits_per_second);
   lame_set_quality(gf, 5);
-  lame_set_bWriteVbrTag(gf, 1);
+  lame_set_bWriteVbrTag(gf, format.info_frame ? 1 : 0);
   lame_set_write_id3tag_automatic(gf, 0);
   if (lame_init_params(gf) < 0) {
     lame_.reset();
@@ -103,14 +103,22 @@ bool Mp3Encoder::finish(std::vector<uint8_t>* out, std::vector<uint8_t>* info_fr
     return false;
   }
   out->insert(out->end(), buffer_.begin(), buffer_.begin() + written);
-  size_t tag_size = lame_get_lametag_frame(lame_.get(), buffer_.data(), buffer_.size());
-  if (tag_size > buffer_.size()) {
+  info_frame->clear();
+  return lame_get_bWriteVbrTag(lame_.get()) == 0 || this->info_frame(info_frame, error);
+}
+
+bool Mp3Encoder::info_frame(std::vector<uint8_t>* frame, std::string* error) {
+  // Nothing (0) before the first frame.
+  size_t size = lame_ ? lame_get_lametag_frame(lame_.get(), buffer_.data(), buffer_.size()) : 0;
+  if (size > buffer_.size()) {
     *error = "エラー: MP3 のヘッダを書けません\n";
     return false;
   }
-  info_frame->assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(tag_size));
+  frame->assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
   return true;
 }
+
+int Mp3Encoder::padding() const { return lame_ ? lame_get_encoder_padding(lame_.get()) : 0; }
 
 bool encode_mp3(const std::vector<float>& samples, const Mp3Format& format, std::vector<uint8_t>* mp3,
                 std::string* error) {

@@ -17,6 +17,9 @@ struct Mp3Format {
   int channels = 2;           // 1 or 2; stereo input is interleaved
   int sample_rate = 44100;
   int kilobits_per_second = 128;
+  // Leave room for the Info frame at the start. A stream that will follow
+  // another's frames has none.
+  bool info_frame = true;
 };
 
 // Encodes a stream piece by piece, so a song of any length passes through a
@@ -35,8 +38,13 @@ class Mp3Encoder {
   // `gain` and then rounded to 16 bits.
   bool encode(const float* samples, size_t frames, float gain, std::vector<uint8_t>* out, std::string* error);
   // Ends the stream. *info_frame receives the finished Info frame, which
-  // overwrites the stream's first bytes (LAME left room for it).
+  // overwrites the stream's first bytes (LAME left room for it); it is empty
+  // for a stream without one.
   bool finish(std::vector<uint8_t>* out, std::vector<uint8_t>* info_frame, std::string* error);
+  // The Info frame for the frames made so far (empty before the first).
+  bool info_frame(std::vector<uint8_t>* frame, std::string* error);
+  // Samples of silence the encoder added at the end (known after finish).
+  int padding() const;
 
  private:
   struct LameCloser {

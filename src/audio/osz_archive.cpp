@@ -5,6 +5,7 @@
 
 #include <zip.h>
 
+#include "audio/file_bytes.h"
 #include "common/file_io.h"
 
 namespace onpu::audio {
@@ -17,22 +18,6 @@ constexpr zip_uint32_t kUnixMode = 0100644;
 
 std::string zip_failure(const char* what, zip_error_t* detail) {
   return std::string("エラー: .osz を作れません (") + what + ": " + zip_error_strerror(detail) + ")\n";
-}
-
-bool seek_file(std::FILE* file, zip_int64_t offset, int whence) {
-#ifdef _WIN32
-  return _fseeki64(file, offset, whence) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), whence) == 0;
-#endif
-}
-
-zip_int64_t tell_file(std::FILE* file) {
-#ifdef _WIN32
-  return _ftelli64(file);
-#else
-  return static_cast<zip_int64_t>(ftello(file));
-#endif
 }
 
 // The archive's target for libzip: a write-only source over an open stream.

@@ -16,6 +16,7 @@
 #include "audio/osz_archive.h"
 #include "audio/pcm_buffer.h"
 #include "audio/song_parts.h"
+#include "audio/song_mp3.h"
 #include "audio/song_renderer.h"
 #include "audio/soundfont_locator.h"
 #include "audio/synth_instance.h"
@@ -55,14 +56,8 @@ std::string minutes_and_seconds(size_t frames) {
   return text;
 }
 
-// Frames read back from the rendered song per step of the encoder.
-constexpr size_t kEncodeChunkFrames = 64 * 1024;
 // Bytes a second of the song's MP3 takes (128 kbit/s).
 constexpr double kMp3BytesPerSecond = 128000.0 / 8;
-
-std::string cannot_write(const std::string& path) {
-  return "エラー: 一時ファイルに書き込めません (ディスクの空きは足りていますか): " + path + "\n";
-}
 
 // A file beside the archive that only lives while the archive is made: it is
 // never put in place, so every way out of build_osz removes it.
@@ -110,56 +105,28 @@ bool render_song_samples(const std::string& soundfont, const MidiTimeline& timel
   SongSink sink = [&](const float* stereo, size_t frames) {
     for (size_t i = 0; i < frames * 2; ++i) *peak = std::max(*peak, std::fabs(stereo[i]));
     if (std::fwrite(stereo, sizeof(float) * 2, frames, samples.stream()) == frames) return true;
-    *error = cannot_write(samples.temp_path());
+    *error = cannot_write_scratch(samples.temp_path());
     return false;
   };
   if (!render_song(soundfont, timeline, plan_song_parts(timeline), progress, sink, error)) return false;
   if (std::fflush(samples.stream()) != 0) {
-    *error = cannot_write(samples.temp_path());
+    *error = cannot_write_scratch(samples.temp_path());
     return false;
   }
   console.out(step_line("曲を合成しました: " + minutes_and_seconds(total), watch.seconds()));
   return true;
 }
 
-// Encodes the rendered song, normalised to kSongPeak, into `mp3`.
-bool encode_song(const AtomicOutputFile& samples, float peak, Console& console, AtomicOutputFile& mp3,
-                 std::string* error) {
+// Encodes the rendered song (`frames` frames), normalised to kSongPeak,
+// into `mp3`, on two cores.
+bool encode_song(const AtomicOutputFile& samples, size_t frames, float peak, Console& console, AtomicOutputFile& mp3,
+                 AtomicOutputFile& spare, std::string* error) {
   Stopwatch watch;
   // The gain normalise_peak would apply to the whole song at once.
   float gain = peak >= kSilentPeak ? static_cast<float>(kSongPeak / peak) : 1.0f;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(open_utf8_file(samples.temp_path(), "rb"), std::fclose);
-  if (!in) {
-    *error = "エラー: 一時ファイルを開けません: " + samples.temp_path() + "\n";
-    return false;
-  }
-  Mp3Encoder encoder;
   Mp3Format format;
   format.channels = 2;
-  if (!encoder.start(format, error)) return false;
-  std::vector<float> chunk(kEncodeChunkFrames * 2);
-  std::vector<uint8_t> bytes;
-  auto put = [&](const std::vector<uint8_t>& data) {
-    if (data.empty() || std::fwrite(data.data(), 1, data.size(), mp3.stream()) == data.size()) return true;
-    *error = cannot_write(mp3.temp_path());
-    return false;
-  };
-  for (;;) {
-    size_t frames = std::fread(chunk.data(), sizeof(float) * 2, kEncodeChunkFrames, in.get());
-    if (frames == 0) break;
-    bytes.clear();
-    if (!encoder.encode(chunk.data(), frames, gain, &bytes, error) || !put(bytes)) return false;
-  }
-  if (std::ferror(in.get())) {
-    *error = "エラー: 一時ファイルを読めません: " + samples.temp_path() + "\n";
-    return false;
-  }
-  std::vector<uint8_t> info_frame;
-  bytes.clear();
-  if (!encoder.finish(&bytes, &info_frame, error) || !put(bytes)) return false;
-  // LAME left room for the Info frame at the very start.
-  if (std::fseek(mp3.stream(), 0, SEEK_SET) != 0 || !put(info_frame) || std::fflush(mp3.stream()) != 0) {
-    *error = cannot_write(mp3.temp_path());
+  if (!encode_samples_mp3(samples.temp_path(), frames, gain, format, Mp3SplitOptions(), mp3, spare, error)) {
     return false;
   }
   console.out(step_line("曲を MP3 に変換しました", watch.seconds()));
@@ -243,6 +210,8 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   // memory does not grow with the song's length.
   AtomicOutputFile samples;
   AtomicOutputFile song_mp3;
+  AtomicOutputFile second_half;
+  const size_t frames = song_frame_count(timeline);
   float peak = 0;
   if (!open_scratch(request.osz_path, ".pcm", &samples, error) ||
       !render_song_samples(soundfont, timeline, console, samples, &peak, error)) {
@@ -250,10 +219,12 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   }
   timeline = MidiTimeline();  // no longer needed: give back its memory before encoding
   if (!open_scratch(request.osz_path, ".mp3", &song_mp3, error) ||
-      !encode_song(samples, peak, console, song_mp3, error)) {
+      !open_scratch(request.osz_path, ".mp3b", &second_half, error) ||
+      !encode_song(samples, frames, peak, console, song_mp3, second_half, error)) {
     return false;
   }
   samples.abandon();
+  second_half.abandon();
   ArchiveEntry song;
   song.name = request.base_name + ".mp3";
   song.data_path = song_mp3.temp_path();
