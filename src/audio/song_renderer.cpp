@@ -87,10 +87,17 @@ class PartPlayer {
   size_t next_ = 0;
 };
 
-// Runs one PartPlayer on a thread of its own, a chunk per start().
+// Runs one PartPlayer on a thread of its own, chunk after chunk (the same
+// chunks as the caller's), up to kAhead chunks ahead of the one taken. Each
+// part's chunks take more or less time than the other's; running ahead
+// evens that out instead of waiting for the slower one at every chunk.
 class PartThread {
  public:
-  explicit PartThread(PartPlayer& player) : player_(player), thread_([this] { run(); }) {}
+  static constexpr size_t kAhead = 8;
+
+  PartThread(PartPlayer& player, size_t total_frames)
+      : player_(player), total_(total_frames), buffers_(kAhead, std::vector<float>(kChunkFrames * 2)),
+        thread_([this] { run(); }) {}
   ~PartThread() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -102,44 +109,49 @@ class PartThread {
   PartThread(const PartThread&) = delete;
   PartThread& operator=(const PartThread&) = delete;
 
-  void start(float* out, size_t frames) {
+  // The next chunk, once rendered; valid until release().
+  const float* take() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return rendered_ > taken_; });
+    return buffers_[taken_ % kAhead].data();
+  }
+
+  void release() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      out_ = out;
-      frames_ = frames;
-      busy_ = true;
+      ++taken_;
     }
     changed_.notify_all();
   }
 
-  void wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
-  }
-
  private:
   void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return busy_ || stop_; });
-      if (!busy_) return;
-      float* out = out_;
-      size_t frames = frames_;
-      lock.unlock();
-      player_.render(out, frames);
-      lock.lock();
-      busy_ = false;
+    size_t done = 0;
+    for (size_t chunk = 0; done < total_; ++chunk) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || chunk - taken_ < kAhead; });
+        if (stop_) return;
+      }
+      size_t count = std::min(kChunkFrames, total_ - done);
+      player_.render(buffers_[chunk % kAhead].data(), count);
+      done += count;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rendered_ = chunk + 1;
+      }
       changed_.notify_all();
     }
   }
 
   PartPlayer& player_;
+  const size_t total_;
+  std::vector<std::vector<float>> buffers_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool busy_ = false;
+  size_t rendered_ = 0;  // chunks rendered
+  size_t taken_ = 0;     // chunks released by the caller
   bool stop_ = false;
-  float* out_ = nullptr;
-  size_t frames_ = 0;
   std::thread thread_;  // last: starts once the members above exist
 };
 
@@ -178,25 +190,20 @@ bool render_song(const std::string& soundfont, const MidiTimeline& timeline, con
   }
 
   std::vector<float> mix(kChunkFrames * 2);
-  std::vector<float> other(parts > 1 ? kChunkFrames * 2 : 0);
   // Declared after everything it touches, so it stops before they go.
   std::unique_ptr<PartThread> helper;
-  if (parts > 1) helper = std::make_unique<PartThread>(*players[1]);
+  if (parts > 1) helper = std::make_unique<PartThread>(*players[1], total);
 
-  size_t count = std::min(kChunkFrames, total);
-  if (helper && count > 0) helper->start(other.data(), count);
   for (size_t done = 0; done < total;) {
+    size_t count = std::min(kChunkFrames, total - done);
     players[0]->render(mix.data(), count);
     if (helper) {
-      helper->wait();
+      const float* other = helper->take();
       for (size_t i = 0; i < count * 2; ++i) mix[i] += other[i];
+      helper->release();
     }
-    // The helper starts on the next chunk while this one goes to the sink.
-    size_t next = std::min(kChunkFrames, total - done - count);
-    if (helper && next > 0) helper->start(other.data(), next);
     if (!sink(mix.data(), count)) return false;
     done += count;
-    count = next;
     if (progress) progress(done, total);
   }
   return true;
