@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -190,17 +191,27 @@ bool render_song(const std::string& soundfont, const MidiTimeline& timeline, con
   }
 
   std::vector<float> mix(kChunkFrames * 2);
+  // The second part's chunks when no thread can be started for it: then
+  // this thread renders them too, with the same result.
+  std::vector<float> second;
   // Declared after everything it touches, so it stops before they go.
   std::unique_ptr<PartThread> helper;
-  if (parts > 1) helper = std::make_unique<PartThread>(*players[1], total);
+  if (parts > 1) {
+    try {
+      helper = std::make_unique<PartThread>(*players[1], total);
+    } catch (const std::system_error&) {
+      second.resize(kChunkFrames * 2);
+    }
+  }
 
   for (size_t done = 0; done < total;) {
     size_t count = std::min(kChunkFrames, total - done);
     players[0]->render(mix.data(), count);
-    if (helper) {
-      const float* other = helper->take();
+    if (parts > 1) {
+      if (!helper) players[1]->render(second.data(), count);
+      const float* other = helper ? helper->take() : second.data();
       for (size_t i = 0; i < count * 2; ++i) mix[i] += other[i];
-      helper->release();
+      if (helper) helper->release();
     }
     if (!sink(mix.data(), count)) return false;
     done += count;
