@@ -18,7 +18,8 @@ set -uo pipefail
 
 cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
        usage_and_invalid_mode melody_all_modes corpus_all_modes redirected_run_does_not_wait
-       osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont)
+       osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont
+       osz_package_long_song)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${cases[@]}"
@@ -438,6 +439,22 @@ case_osz_package_same_bytes_twice() {
   run_package win "$b" song.mid --osz
   expect_status win 0
   expect_same_bytes "$a/song.osz" "$b/song.osz"
+}
+
+# A song long enough for its MP3 to be encoded in two halves at once and
+# joined: the joined stream must be the Linux build's byte for byte.
+case_osz_package_long_song() {
+  local song="$corpus/test-all-gm-sounds.mid" w r
+  if [ ! -f "$song" ] || [ -z "${ONPU_OSZ_REFERENCE:-}" ]; then
+    echo "  skipped: needs $song and ONPU_OSZ_REFERENCE"
+    return
+  fi
+  w=$(fresh_dir "$song" gm.mid)
+  r=$(fresh_dir "$song" gm.mid)
+  run_package win "$w" gm.mid --osz
+  expect_status win 0
+  (cd "$r" && "$ONPU_OSZ_REFERENCE" gm.mid --osz >/dev/null 2>&1)
+  expect_same_bytes "$w/gm.osz" "$r/gm.osz"
 }
 
 # Without the shipped SoundFont and with none named: the message says where
