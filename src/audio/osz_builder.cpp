@@ -200,7 +200,8 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!read_midi_timeline(midi_bytes, &timeline, error)) return false;
   std::vector<uint8_t>().swap(midi_bytes);
   if (!check_song_length(timeline, error)) return false;
-  if (!check_free_space(request.osz_path, song_frame_count(timeline), error)) return false;
+  const size_t frames = song_frame_count(timeline);
+  if (!check_free_space(request.osz_path, frames, error)) return false;
 
   std::string soundfont;
   if (!find_default_soundfont(request.soundfont, &soundfont, error)) return false;
@@ -211,7 +212,6 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   AtomicOutputFile samples;
   AtomicOutputFile song_mp3;
   AtomicOutputFile second_half;
-  const size_t frames = song_frame_count(timeline);
   float peak = 0;
   if (!open_scratch(request.osz_path, ".pcm", &samples, error) ||
       !render_song_samples(soundfont, timeline, console, samples, &peak, error)) {

@@ -5,12 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "audio/file_bytes.h"
 #include "audio/mp3_frames.h"
+#include "common/threads.h"
 
 namespace onpu::audio {
 namespace {
@@ -289,28 +288,6 @@ bool stream_totals(const std::string& path, uint64_t size, size_t* info_size, Mp
   return true;
 }
 
-// Runs `work` on a thread of its own (on this one when none can be started)
-// and waits for it when it goes.
-class Helper {
- public:
-  template <typename Work>
-  explicit Helper(Work work) {
-    try {
-      thread_ = std::thread(work);
-    } catch (const std::system_error&) {
-      work();
-    }
-  }
-  ~Helper() {
-    if (thread_.joinable()) thread_.join();
-  }
-  Helper(const Helper&) = delete;
-  Helper& operator=(const Helper&) = delete;
-
- private:
-  std::thread thread_;
-};
-
 }  // namespace
 
 bool encode_samples_mp3(const std::string& samples_path, size_t frames, float gain, const Mp3Format& format,
@@ -337,13 +314,13 @@ bool encode_samples_mp3(const std::string& samples_path, size_t frames, float ga
   bool second_ok = false;
   std::string first_error;
   std::string second_error;
-  {
-    Helper helper(
-        [&] { first_ok = encode_range(samples_path, channels, 0, first_end, gain, first, out, &first_error); });
-    second_ok = encode_range(samples_path, channels, shift * kFrameSamples, frames, gain, second, spare,
-                             &second_error) &&
-                finish_stream(second, spare, &second_error);
-  }
+  run_side_by_side(
+      [&] { first_ok = encode_range(samples_path, channels, 0, first_end, gain, first, out, &first_error); },
+      [&] {
+        second_ok = encode_range(samples_path, channels, shift * kFrameSamples, frames, gain, second, spare,
+                                 &second_error) &&
+                    finish_stream(second, spare, &second_error);
+      });
   if (!first_ok || !second_ok) {
     *error = first_ok ? second_error : first_error;
     return false;

@@ -33,4 +33,24 @@ void run_on_threads(size_t threads, const Work& work) {
   for (std::thread& helper : helpers) helper.join();
 }
 
+// Runs `beside` on a thread of its own and `here` on the calling one, and
+// returns once both have finished. When no thread can be started, `beside`
+// runs first on the calling one, so neither may wait for the other.
+template <typename Beside, typename Here>
+void run_side_by_side(const Beside& beside, const Here& here) {
+  std::thread helper;
+  try {
+    helper = std::thread(beside);
+  } catch (const std::system_error&) {
+    beside();
+  }
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{helper};
+  here();
+}
+
 }  // namespace onpu
