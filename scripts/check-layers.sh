@@ -13,9 +13,10 @@ declare -A allowed=(
   [common]=""
   [midi]="common"
   [beatmap]="midi common"
-  [conversion]="beatmap midi common"
+  [difficulty]="beatmap midi common"
+  [conversion]="difficulty beatmap midi common"
   [audio]="beatmap midi common"
-  [cli]="conversion audio beatmap midi common"
+  [cli]="conversion audio difficulty beatmap midi common"
 )
 
 if [ ! -d "$src" ]; then

@@ -13,10 +13,16 @@ int32_t governing_numerator(const std::vector<TimeSignature>& signatures, uint64
   return signatures[*candidate].numerator;
 }
 
+// "<key>:<value>\n" with the value in tenths written as a decimal.
+void append_setting(TextBuffer& out, const char* key, int tenths) {
+  out.append(key);
+  out.append(tenths % 10 == 0 ? format(":%d\n", tenths / 10) : format(":%d.%d\n", tenths / 10, tenths % 10));
+}
+
 }  // namespace
 
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
-                          const TempoMap& tempo_map) {
+                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty) {
   out.append("\xEF\xBB\xBF");
   out.append(
       "osu file format v14\n\n"
@@ -54,11 +60,12 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "Tags:midi converted\n"
       "BeatmapID:0\n"
       "BeatmapSetID:-1\n\n"
-      "[Difficulty]\n"
-      "HPDrainRate:5\n"
-      "CircleSize:16\n"
-      "OverallDifficulty:5\n"
-      "ApproachRate:5\n"
+      "[Difficulty]\n");
+  append_setting(out, "HPDrainRate", difficulty.hp_drain_rate_tenths);
+  append_setting(out, "CircleSize", difficulty.circle_size_tenths);
+  append_setting(out, "OverallDifficulty", difficulty.overall_difficulty_tenths);
+  append_setting(out, "ApproachRate", difficulty.approach_rate_tenths);
+  out.append(
       "SliderMultiplier:1.4\n"
       "SliderTickRate:1\n\n"
       "[Events]\n"

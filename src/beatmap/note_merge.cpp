@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -83,6 +84,7 @@ class TrackNotes {
       if (event.tick < from_tick_) continue;
       if (event.tick >= to_tick_) return false;
       int32_t time = seconds_to_ms(tempo_.seconds(event.tick));
+      tick_ = event.tick;
       const Measure* measure = context.slider_mode ? measures_.find(time) : nullptr;
       current_ = place_hit_object(context, time, measure, event.status & 0x0F, event.data1, event.data2);
       return true;
@@ -91,6 +93,7 @@ class TrackNotes {
     return false;
   }
   const HitObject& current() const { return current_; }
+  uint64_t tick() const { return tick_; }
   bool file_ended() const { return file_ended_; }
 
  private:
@@ -102,6 +105,7 @@ class TrackNotes {
   TempoCursor tempo_;
   MeasureCursor measures_;
   HitObject current_;
+  uint64_t tick_ = 0;
   bool file_ended_ = false;
 };
 
@@ -441,6 +445,43 @@ NotePassResult write_hit_objects_in_time_order(const ByteSource& source, const T
   result.note_count = sequencer.note_count();
   result.keys_used = sequencer.keys_used();
   return result;
+}
+
+bool for_each_note_in_time_order(const ByteSource& source, const TrackScan& scan, const TempoMap& tempo_map,
+                                 const std::function<void(const TimedNote&)>& visit) {
+  const std::vector<Measure> no_grid;
+  const PlacementContext circles;
+  const size_t buffer_size =
+      std::clamp(kReadBudget / std::max<size_t>(1, scan.tracks.size()), kMinBuffer, kMaxBuffer);
+  std::vector<std::unique_ptr<TrackNotes>> notes(scan.tracks.size());
+  std::vector<HeapEntry> heap;
+  for (size_t i = 0; i < notes.size(); ++i) {
+    if (scan.note_counts[i] == 0) continue;
+    notes[i] = std::make_unique<TrackNotes>(source, scan.tracks[i], buffer_size, tempo_map, no_grid);
+    notes[i]->start_part(TrackPosition{scan.tracks[i].data_offset, 0, 0}, 0, 0, kNoTick);
+    if (notes[i]->advance(circles)) {
+      heap.push_back(HeapEntry{notes[i]->current().time, static_cast<uint32_t>(i)});
+    } else if (notes[i]->file_ended()) {
+      return false;
+    }
+  }
+  for (size_t i = heap.size() / 2; i-- > 0;) sift_down(heap, i);
+  while (!heap.empty()) {
+    TrackNotes& top = *notes[heap[0].track];
+    const HitObject& object = top.current();
+    visit(TimedNote{top.tick(), object.time, static_cast<uint8_t>(object.channel), object.note, object.velocity});
+    if (top.advance(circles)) {
+      if (top.current().time == heap[0].time) continue;
+      heap[0].time = top.current().time;
+    } else {
+      if (top.file_ended()) return false;
+      heap[0] = heap.back();
+      heap.pop_back();
+      if (heap.empty()) break;
+    }
+    sift_down(heap, 0);
+  }
+  return true;
 }
 
 }  // namespace onpu

@@ -4,6 +4,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "beatmap/note_placement.h"
@@ -53,5 +54,21 @@ NotePassResult write_hit_objects_in_time_order(const ByteSource& source, const T
                                                const TempoMap& tempo_map, const std::vector<Measure>& grid,
                                                const PlacementContext& context, const NotePassPlan& plan,
                                                OutputSink& out, Console& console);
+
+// A qualifying Note On with its tick and its time.
+struct TimedNote {
+  uint64_t tick = 0;
+  int32_t time_ms = 0;
+  uint8_t channel = 0;
+  uint8_t key = 0;       // the key byte as read
+  uint8_t velocity = 0;  // the velocity byte as read
+};
+
+// Every qualifying Note On of every track, in the order of the note pass
+// (ascending time; at equal times the lower track, then the track's own
+// order), read on the calling thread. False if the file ended where the
+// first walk had found bytes.
+bool for_each_note_in_time_order(const ByteSource& source, const TrackScan& scan, const TempoMap& tempo_map,
+                                 const std::function<void(const TimedNote&)>& visit);
 
 }  // namespace onpu

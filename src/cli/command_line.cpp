@@ -4,6 +4,7 @@
 
 #include "audio/osz_builder.h"
 #include "audio/soundfont_locator.h"
+#include "cli/star_targets.h"
 #include "common/file_io.h"
 #include "common/messages.h"
 #include "conversion/base_name.h"
@@ -50,6 +51,8 @@ struct Options {
   bool osz = false;
   std::string soundfont;
   bool soundfont_missing_path = false;
+  bool stars = false;
+  std::string star_list;  // as given; the last --stars counts
 };
 
 Options split_options(const std::vector<std::string>& args) {
@@ -66,6 +69,12 @@ Options split_options(const std::vector<std::string>& args) {
       }
     } else if (i > 0 && arg.rfind("--soundfont=", 0) == 0) {
       options.soundfont = arg.substr(12);
+    } else if (i > 0 && arg == "--stars") {
+      options.stars = true;
+      options.star_list = i + 1 < args.size() ? args[++i] : std::string();
+    } else if (i > 0 && arg.rfind("--stars=", 0) == 0) {
+      options.stars = true;
+      options.star_list = arg.substr(8);
     } else {
       options.positional.push_back(arg);
     }
@@ -93,6 +102,26 @@ int write_osz(const std::string& midi_path, const std::string& stem, const std::
     return 1;
   }
   return 0;
+}
+
+// Writes the beatmaps of outputs, each followed by its maps thinned to the
+// star targets, then the .osz when it was asked for; the exit status.
+int convert_and_pack(const std::string& midi_path, const std::string& stem, const std::string& base_name,
+                     std::vector<OutputRequest>& outputs, const std::vector<int>& star_targets,
+                     const Options& options, Console& console) {
+  std::vector<std::string> osu_paths;
+  for (OutputRequest& output : outputs) {
+    osu_paths.push_back(output.osu_path);
+    const std::string full_stem = output.osu_path.substr(0, output.osu_path.size() - 4);  // less ".osu"
+    for (int target : star_targets) {
+      output.thinned.push_back(ThinnedRequest{full_stem + star_target_suffix(target) + ".osu", target});
+      osu_paths.push_back(output.thinned.back().osu_path);
+    }
+  }
+  ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
+  if (result.error != ConversionError::kNone) return 1;
+  if (!options.osz) return 0;
+  return write_osz(midi_path, stem, base_name, osu_paths, result.keys_used, options.soundfont, console);
 }
 
 }  // namespace
@@ -134,6 +163,14 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
     console.err(msg::kSoundfontNeedsPath);
     return 1;
   }
+  std::vector<int> star_targets;
+  if (options.stars) {
+    std::string error;
+    if (!parse_star_targets(options.star_list, &star_targets, &error)) {
+      console.err(error);
+      return 1;
+    }
+  }
   if (options.osz) {
     // Find out before converting anything whether the archive can be made.
     std::string soundfont_path;
@@ -161,21 +198,15 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   if (mode.both) {
     const std::string paths[3] = {stem + "-circle.osu", stem + "-slider-vertical.osu", stem + "-slider-horizontal.osu"};
     for (int i = 0; i < 3; ++i) console.out(format(msg::kOutputFileNumbered, i + 1, paths[i].c_str()));
-    const std::vector<OutputRequest> outputs = {{paths[0], options_for(false, false)},
-                                                {paths[1], options_for(true, false)},
-                                                {paths[2], options_for(true, true)}};
-    ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
-    if (result.error != ConversionError::kNone) return 1;
-    if (!options.osz) return 0;
-    return write_osz(midi_path, stem, base_name, {paths[0], paths[1], paths[2]}, result.keys_used, options.soundfont,
-                     console);
+    std::vector<OutputRequest> outputs = {{paths[0], options_for(false, false), {}},
+                                          {paths[1], options_for(true, false), {}},
+                                          {paths[2], options_for(true, true), {}}};
+    return convert_and_pack(midi_path, stem, base_name, outputs, star_targets, options, console);
   }
   const std::string path = stem + ".osu";
   console.out(format(msg::kOutputFile, path.c_str()));
-  ConversionResult result = convert_midi_to_osu(midi_path, path, options_for(mode.slider_mode, mode.horizontal), console);
-  if (result.error != ConversionError::kNone) return 1;
-  if (!options.osz) return 0;
-  return write_osz(midi_path, stem, base_name, {path}, result.keys_used, options.soundfont, console);
+  std::vector<OutputRequest> outputs = {{path, options_for(mode.slider_mode, mode.horizontal), {}}};
+  return convert_and_pack(midi_path, stem, base_name, outputs, star_targets, options, console);
 }
 
 bool should_wait_for_key(unsigned console_processes, bool input_is_console) {

@@ -20,6 +20,7 @@ inline constexpr const char kOptionsHelp[] =
     "  options:\n"
     "    --osz            - 譜面セット (.osz) も作成（曲の音声とピアノ音を含む）\n"
     "    --soundfont PATH - --osz で使う SoundFont ファイル\n"
+    "    --stars LIST     - 星の数 (例: 4.5 や 1.8,2.5,3.5) ごとに、その難易度に間引いた譜面も作成\n"
     "    --version        - バージョンを表示\n"
     "    -h, --help       - この使い方を表示\n";
 // When Explorer started onpu.exe in a window of its own.
@@ -39,6 +40,11 @@ inline constexpr const char kOszUnsupported[] =
 inline constexpr const char kOszModuleUnloadable[] = "エラー: --osz の音声モジュールを読み込めません: %s\n";
 inline constexpr const char kSoundfontNeedsPath[] = "エラー: --soundfont にはファイル名が必要です\n";
 inline constexpr const char kOszFile[] = "譜面セット: %s\n";
+inline constexpr const char kStarsNeedList[] =
+    "エラー: --stars には星の数を指定してください (例: --stars 4.5 または --stars 1.8,2.5,3.5,4.8,6)\n";
+inline constexpr const char kStarsEmptyItem[] = "エラー: --stars の一覧に空の項目があります: '%s'\n";
+inline constexpr const char kStarsNotNumber[] = "エラー: --stars の '%s' は数ではありません\n";
+inline constexpr const char kStarsOutOfRange[] = "エラー: --stars の %s は範囲外です (0.5 から 12 まで)\n";
 
 // Conversion run.
 inline constexpr const char kCannotOpenMidi[] = "エラー: MIDIファイルを開けません: %s\n";
@@ -50,6 +56,11 @@ inline constexpr const char kCannotWriteOsu[] = "エラー: osuファイルの�
 inline constexpr const char kExtractingNotes[] = "ノート情報を抽出してファイルに書き込み中...\n";
 inline constexpr const char kSummary[] = "変換完了: 合計 %d ノート, %d テンポ変更\n";
 inline constexpr const char kCreated[] = "osu譜面ファイルを作成しました: %s\n";
+// A thinned map: its target, its file name, its rating; the last %s is
+// kThinnedMapToppedOut when even every moment of the song rates below the
+// target, else empty.
+inline constexpr const char kThinnedMap[] = "難易度 %.2f★: %s → %.2f★%s\n";
+inline constexpr const char kThinnedMapToppedOut[] = " (この曲の最高)";
 
 // Track scanning.
 inline constexpr const char kInvalidTrackHeader[] = "エラー: トラック %d に無効なヘッダーがあります\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "beatmap/beatmap_writer.h"
@@ -11,6 +12,7 @@
 #include "common/file_io.h"
 #include "common/messages.h"
 #include "conversion/base_name.h"
+#include "conversion/thinned_maps.h"
 #include "midi/measure_grid.h"
 #include "midi/midi_header.h"
 #include "midi/tempo_map.h"
@@ -221,7 +223,7 @@ ConversionResult commit(AtomicFileTarget& target, ConversionResult result) {
 
 ConversionResult convert_midi_to_osu(const std::string& midi_path, const std::string& osu_path,
                                      const ConversionOptions& options, Console& console) {
-  return convert_midi_to_osu_files(midi_path, {OutputRequest{osu_path, options}}, console);
+  return convert_midi_to_osu_files(midi_path, {OutputRequest{osu_path, options, {}}}, console);
 }
 
 ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const std::vector<OutputRequest>& outputs,
@@ -238,6 +240,7 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   MidiAnalysis analysis;
   RecordingConsole recording(console, outputs.size() > 1);
   std::bitset<256> keys;
+  std::optional<MomentPlan> plan;  // made for the first thinned map
   for (size_t i = 0; i < outputs.size(); ++i) {
     const OutputRequest& output = outputs[i];
     console.out(format(msg::kAnalysing, midi_path.c_str()));
@@ -260,6 +263,27 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
     console.out(format(msg::kCreated, output.osu_path.c_str()));
     keys |= result.keys_used;
     last = result;
+
+    for (const ThinnedRequest& thinned : output.thinned) {
+      if (!plan) {
+        plan.emplace();
+        if (!plan_moments(source, analysis, &*plan)) result.error = ConversionError::kReadFailed;
+      }
+      AtomicFileTarget thinned_target(thinned.osu_path);
+      ThinnedMap chosen;
+      if (result.error == ConversionError::kNone) {
+        result = commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, output.options,
+                                                              thinned.target_hundredths, thinned_target, &chosen));
+      }
+      if (result.error != ConversionError::kNone) {
+        std::fclose(midi);
+        console.err(error_message(result, midi_path, thinned.osu_path));
+        return result;
+      }
+      const std::string name = thinned.osu_path.substr(thinned.osu_path.find_last_of(kPathSeparator) + 1);
+      console.out(format(msg::kThinnedMap, thinned.target_hundredths / 100.0, name.c_str(), chosen.rating.stars,
+                         chosen.topped_out ? msg::kThinnedMapToppedOut : ""));
+    }
   }
   std::fclose(midi);
   last.keys_used = keys;

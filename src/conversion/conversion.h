@@ -92,9 +92,18 @@ std::string error_message(const ConversionResult& result, const std::string& mid
 ConversionResult convert_midi_to_osu(const std::string& midi_path, const std::string& osu_path,
                                      const ConversionOptions& options, Console& console);
 
+// A map thinned to target_hundredths / 100 stars.
+struct ThinnedRequest {
+  std::string osu_path;
+  int target_hundredths = 0;
+};
+
 struct OutputRequest {
   std::string osu_path;
   ConversionOptions options;
+  // Written after the full map, in the same mode, each with one line on
+  // console that gives its rating.
+  std::vector<ThinnedRequest> thinned;
 };
 
 // Several conversions of one file, in order, each as convert_midi_to_osu

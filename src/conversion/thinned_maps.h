@@ -1,0 +1,37 @@
+// Thinned maps: beatmaps of one note per moment, as many moments as make
+// the map rate the stars asked for, with the header of the rating's band.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/byte_source.h"
+#include "conversion/conversion.h"
+#include "difficulty/moments.h"
+#include "difficulty/thinning.h"
+
+namespace onpu {
+
+// What every thinned map of a file starts from: its moments, in time order,
+// and the order in which they join a map.
+struct MomentPlan {
+  std::vector<Moment> moments;
+  std::vector<uint32_t> order;
+};
+
+// Reads the analysed file's notes once more, on one thread, into moments.
+// False if the file ended where the first walk had found bytes.
+bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, MomentPlan* plan);
+
+// The difficulty name of a thinned map: the mode's name, the band and the
+// target, as in "Circle Mode Hard 3.50★".
+std::string thinned_version_name(const std::string& mode_version, int target_hundredths);
+
+// Writes the thinned map for target_hundredths / 100 stars, in the mode of
+// options, into target's sink; *chosen says what it holds and how it rates.
+ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const MomentPlan& plan,
+                                       const std::string& base_name, const ConversionOptions& options,
+                                       int target_hundredths, OutputTarget& target, ThinnedMap* chosen);
+
+}  // namespace onpu

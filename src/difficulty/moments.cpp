@@ -1,0 +1,66 @@
+#include "difficulty/moments.h"
+
+#include <algorithm>
+
+namespace onpu {
+namespace {
+
+constexpr uint8_t kPercussionChannel = 9;
+
+// Whether a note at offset lies within tolerance of a multiple of period.
+bool on_line(uint64_t offset, uint64_t period, uint64_t tolerance) {
+  const uint64_t from_line = offset % period;
+  return from_line <= tolerance || period - from_line <= tolerance;
+}
+
+// Whether candidate is a better top voice than top.
+bool sounds_above(const TimedNote& candidate, const TimedNote& top) {
+  const bool candidate_pitched = candidate.channel != kPercussionChannel;
+  const bool top_pitched = top.channel != kPercussionChannel;
+  if (candidate_pitched != top_pitched) return candidate_pitched;
+  if (candidate.key != top.key) return candidate.key > top.key;
+  return candidate.velocity > top.velocity;
+}
+
+}  // namespace
+
+MetricGrid::MetricGrid(const TempoMap& tempo_map, uint16_t division)
+    : signatures_(tempo_map.time_signatures()), quarter_ticks_(tempo_map.smpte() ? 0 : division) {}
+
+MetricLevel MetricGrid::level_at(uint64_t tick) const {
+  if (quarter_ticks_ == 0 || signatures_.empty()) return MetricLevel::kOffGrid;
+  auto after = std::partition_point(signatures_.begin(), signatures_.end(),
+                                    [tick](const TimeSignature& s) { return s.tick <= tick; });
+  const TimeSignature& signature = after == signatures_.begin() ? signatures_.front() : *std::prev(after);
+  // A damaged signature (denominator 0 or beyond 64) counts in quarters.
+  const uint64_t denominator =
+      signature.denominator >= 1 && signature.denominator <= 64 ? static_cast<uint64_t>(signature.denominator) : 4;
+  const uint64_t beat = std::max<uint64_t>(1, quarter_ticks_ * 4 / denominator);
+  const uint64_t measure = beat * static_cast<uint64_t>(std::clamp(signature.numerator, 1, 255));
+  const uint64_t offset = tick - std::min(tick, signature.tick);
+  const uint64_t tolerance = beat / 12;
+  if (on_line(offset, measure, tolerance)) return MetricLevel::kDownbeat;
+  if (on_line(offset, beat, tolerance)) return MetricLevel::kBeat;
+  if (beat >= 2 && on_line(offset, beat / 2, tolerance)) return MetricLevel::kHalfBeat;
+  if (beat >= 4 && on_line(offset, beat / 4, beat / 24)) return MetricLevel::kQuarterBeat;
+  return MetricLevel::kOffGrid;
+}
+
+void MomentBuilder::add(const TimedNote& note) {
+  if (moments_.empty() || int64_t{note.time_ms} - first_time_ >= kMomentSpanMs) {
+    Moment moment;
+    moment.top = note;
+    moment.level = grid_.level_at(note.tick);
+    moment.loudest = note.velocity;
+    moment.note_count = 1;
+    moments_.push_back(moment);
+    first_time_ = note.time_ms;
+    return;
+  }
+  Moment& moment = moments_.back();
+  if (sounds_above(note, moment.top)) moment.top = note;
+  moment.loudest = std::max(moment.loudest, note.velocity);
+  if (moment.note_count < UINT16_MAX) ++moment.note_count;
+}
+
+}  // namespace onpu

@@ -1,0 +1,64 @@
+// Moments: the notes that a hand plays together. A chord played by a hand
+// spreads over a few milliseconds, a spread chord over a few tens; each of
+// its notes would be a tap of its own. A thinned map keeps at most one note
+// of each moment, its top voice.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "beatmap/note_merge.h"
+#include "midi/tempo_map.h"
+
+namespace onpu {
+
+// A note joins the moment whose first note lies less than this before it.
+inline constexpr int32_t kMomentSpanMs = 30;
+
+// Where a tick falls in its measure, strongest first.
+enum class MetricLevel : uint8_t {
+  kDownbeat = 0,
+  kBeat = 1,
+  kHalfBeat = 2,
+  kQuarterBeat = 3,
+  kOffGrid = 4,
+};
+
+struct Moment {
+  TimedNote top;  // the note a thinned map keeps
+  MetricLevel level = MetricLevel::kOffGrid;  // of the moment's first note
+  uint8_t loudest = 0;                        // the highest velocity of its notes
+  uint16_t note_count = 0;                    // at most 65535 counted
+};
+
+// The measures and beats of a song by its time signatures, for telling a
+// note on the downbeat from one between beats. A played (unquantised) note
+// counts as on a grid line when it lies within a twelfth of a beat of it.
+class MetricGrid {
+ public:
+  explicit MetricGrid(const TempoMap& tempo_map, uint16_t division);
+  MetricLevel level_at(uint64_t tick) const;
+
+ private:
+  std::vector<TimeSignature> signatures_;
+  uint64_t quarter_ticks_ = 0;  // 0 when the file counts in SMPTE frames
+};
+
+// Gathers notes, given in time order, into moments. The top voice is the
+// highest key of the moment's notes off the percussion channel (any
+// percussion note when it has no other), the louder at equal keys, then the
+// earlier.
+class MomentBuilder {
+ public:
+  explicit MomentBuilder(const MetricGrid& grid) : grid_(grid) {}
+  void add(const TimedNote& note);
+  // The moments so far, in time order.
+  std::vector<Moment>& moments() { return moments_; }
+
+ private:
+  const MetricGrid& grid_;
+  std::vector<Moment> moments_;
+  int32_t first_time_ = 0;
+};
+
+}  // namespace onpu

@@ -1,0 +1,115 @@
+#include "difficulty/thinning.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <map>
+#include <numeric>
+#include <set>
+
+namespace onpu {
+namespace {
+
+// The spacing of the first round, and by how much each round narrows it:
+// from one circle in four seconds, a rest for any player, down to the
+// spacing below which only the densest maps go, where the last round lets
+// every moment in.
+constexpr int64_t kWidestSpacingMs = 4000;
+constexpr int64_t kNarrowestSpacingMs = 25;
+
+// Stronger moments join first; equals keep their time order.
+bool stronger(const Moment& a, uint32_t a_index, const Moment& b, uint32_t b_index) {
+  if (a.level != b.level) return a.level < b.level;
+  if (a.loudest != b.loudest) return a.loudest > b.loudest;
+  if (a.note_count != b.note_count) return a.note_count > b.note_count;
+  return a_index < b_index;
+}
+
+// Around the first beginning that reaches the target, the ratings of a few
+// beginnings either side are compared: adding a moment does not always
+// raise the rating.
+constexpr size_t kNeighbours = 8;
+
+}  // namespace
+
+std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
+  std::vector<uint32_t> waiting(moments.size());
+  std::iota(waiting.begin(), waiting.end(), 0u);
+  std::sort(waiting.begin(), waiting.end(),
+            [&](uint32_t a, uint32_t b) { return stronger(moments[a], a, moments[b], b); });
+
+  std::vector<uint32_t> order;
+  order.reserve(moments.size());
+  std::set<int64_t> taken;  // times of the moments in
+  std::vector<uint32_t> left;
+  for (int64_t spacing = kWidestSpacingMs; !waiting.empty(); spacing = spacing * 4 / 5) {
+    const bool last_round = spacing < kNarrowestSpacingMs;
+    left.clear();
+    for (uint32_t index : waiting) {
+      const int64_t time = moments[index].top.time_ms;
+      if (!last_round) {
+        auto next = taken.lower_bound(time);
+        if ((next != taken.end() && *next - time < spacing) ||
+            (next != taken.begin() && time - *std::prev(next) < spacing)) {
+          left.push_back(index);
+          continue;
+        }
+      }
+      taken.insert(time);
+      order.push_back(index);
+    }
+    waiting.swap(left);
+  }
+  return order;
+}
+
+ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::vector<uint32_t>& order,
+                          double target_stars, const RatingSettings& settings) {
+  const size_t n = order.size();
+  std::vector<uint32_t> rank(circles.size(), UINT32_MAX);
+  for (size_t i = 0; i < n; ++i) rank[order[i]] = static_cast<uint32_t>(i);
+
+  std::map<size_t, StarRating> rated;
+  std::vector<RatedCircle> map;
+  auto rate = [&](size_t count) {
+    auto found = rated.find(count);
+    if (found != rated.end()) return found->second;
+    map.clear();
+    for (size_t i = 0; i < circles.size(); ++i) {
+      if (rank[i] < count) map.push_back(circles[i]);
+    }
+    return rated[count] = rate_circles(map, settings);
+  };
+
+  size_t best = n;
+  ThinnedMap result;
+  if (rate(n).stars < target_stars) {
+    result.topped_out = true;
+  } else {
+    // The shortest beginning that reaches the target, as if the rating only
+    // grew with the map.
+    size_t low = 0;
+    size_t high = n;
+    while (low < high) {
+      const size_t middle = low + (high - low) / 2;
+      if (rate(middle).stars >= target_stars) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    best = high;
+    const size_t first = high > kNeighbours ? high - kNeighbours : 0;
+    const size_t last = std::min(n, high + kNeighbours);
+    for (size_t count = first; count <= last; ++count) {
+      if (std::fabs(rate(count).stars - target_stars) < std::fabs(rate(best).stars - target_stars)) best = count;
+    }
+  }
+  result.rating = rate(best);
+  for (size_t i = 0; i < circles.size(); ++i) {
+    if (rank[i] < best) result.kept.push_back(static_cast<uint32_t>(i));
+  }
+  return result;
+}
+
+}  // namespace onpu
