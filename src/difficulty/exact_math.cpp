@@ -85,10 +85,10 @@ double exp_with_tail(double x, double tail) {
   const double r = hi - lo;
   const double z = r * r;
   const double c =
-      r - z * (1.66666666666666019037e-01 +
-               z * (-2.77777777770155933842e-03 +
-                    z * (6.61375632143793436117e-05 +
-                         z * (-1.65339022054652515390e-06 + z * 4.13813679705723846039e-08))));
+      r -
+      z * (1.66666666666666019037e-01 +
+           z * (-2.77777777770155933842e-03 +
+                z * (6.61375632143793436117e-05 + z * (-1.65339022054652515390e-06 + z * 4.13813679705723846039e-08))));
   const double y = 1.0 - ((lo - (r * c) / (2.0 - c)) - hi);
   // Scaling by a power of two is exact except where the result becomes
   // subnormal, and then the last multiplication is the only rounding.
@@ -170,10 +170,10 @@ int reduce_by_half_pi(double x, double* y0, double* y1) {
 double sin_kernel(double x, double y) {
   const double z = x * x;
   const double v = z * x;
-  const double r = 8.33333333332248946124e-03 +
-                   z * (-1.98412698298579493134e-04 +
-                        z * (2.75573137070700676789e-06 +
-                             z * (-2.50507602534068634195e-08 + z * 1.58969099521155010221e-10)));
+  const double r =
+      8.33333333332248946124e-03 +
+      z * (-1.98412698298579493134e-04 +
+           z * (2.75573137070700676789e-06 + z * (-2.50507602534068634195e-08 + z * 1.58969099521155010221e-10)));
   return x - ((z * (0.5 * y - v * r) - y) - v * -1.66666666666666324348e-01);
 }
 
@@ -182,8 +182,9 @@ double sin_kernel(double x, double y) {
 double cos_kernel(double x, double y) {
   const double z = x * x;
   const double w = z * z;
-  const double r = z * (4.16666666666666019037e-02 + z * (-1.38888888888741095749e-03 + z * 2.48015872894767294178e-05)) +
-                   w * w * (-2.75573143513906633035e-07 + z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11));
+  const double r =
+      z * (4.16666666666666019037e-02 + z * (-1.38888888888741095749e-03 + z * 2.48015872894767294178e-05)) +
+      w * w * (-2.75573143513906633035e-07 + z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11));
   const double half_z = 0.5 * z;
   const double one_minus = 1.0 - half_z;
   return one_minus + (((1.0 - one_minus) - half_z) + (z * r - x * y));
@@ -273,10 +274,14 @@ double sin(double x) {
   if (!(std::fabs(x) < kReduceLimit)) return kNaN;
   double y0, y1;
   switch (reduce_by_half_pi(x, &y0, &y1)) {
-    case 0: return sin_kernel(y0, y1);
-    case 1: return cos_kernel(y0, y1);
-    case 2: return -sin_kernel(y0, y1);
-    default: return -cos_kernel(y0, y1);
+    case 0:
+      return sin_kernel(y0, y1);
+    case 1:
+      return cos_kernel(y0, y1);
+    case 2:
+      return -sin_kernel(y0, y1);
+    default:
+      return -cos_kernel(y0, y1);
   }
 }
 
@@ -284,10 +289,14 @@ double cos(double x) {
   if (!(std::fabs(x) < kReduceLimit)) return kNaN;
   double y0, y1;
   switch (reduce_by_half_pi(x, &y0, &y1)) {
-    case 0: return cos_kernel(y0, y1);
-    case 1: return -sin_kernel(y0, y1);
-    case 2: return -cos_kernel(y0, y1);
-    default: return sin_kernel(y0, y1);
+    case 0:
+      return cos_kernel(y0, y1);
+    case 1:
+      return -sin_kernel(y0, y1);
+    case 2:
+      return -cos_kernel(y0, y1);
+    default:
+      return sin_kernel(y0, y1);
   }
 }
 
@@ -316,7 +325,7 @@ double cbrt(double x) {
   uint32_t high = static_cast<uint32_t>(bits >> 32) & 0x7fffffff;
   if (high >= 0x7ff00000 || (bits << 1) == 0) return x + x;
   uint32_t bias = 715094163;  // (1023 - 1023/3 - 0.03306235651) * 2^20
-  if (high < 0x00100000) {  // subnormal: scale into the normal range first
+  if (high < 0x00100000) {    // subnormal: scale into the normal range first
     high = static_cast<uint32_t>(bits_of(x * 0x1p54) >> 32) & 0x7fffffff;
     bias = 696219795;  // the same less 54/3 * 2^20
   }

@@ -47,7 +47,8 @@ MetricLevel MetricGrid::level_at(uint64_t tick) const {
 }
 
 void MomentBuilder::add(const TimedNote& note) {
-  if (moments_.empty() || int64_t{note.time_ms} - first_time_ >= kMomentSpanMs) {
+  const int64_t time = note.time_ms;
+  if (moments_.empty() || time - last_time_ >= kChordGapMs || time - first_time_ >= kMomentSpanMs) {
     Moment moment;
     moment.top = note;
     moment.level = grid_.level_at(note.tick);
@@ -55,8 +56,10 @@ void MomentBuilder::add(const TimedNote& note) {
     moment.note_count = 1;
     moments_.push_back(moment);
     first_time_ = note.time_ms;
+    last_time_ = note.time_ms;
     return;
   }
+  last_time_ = note.time_ms;
   Moment& moment = moments_.back();
   if (sounds_above(note, moment.top)) moment.top = note;
   moment.loudest = std::max(moment.loudest, note.velocity);

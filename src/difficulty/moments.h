@@ -12,8 +12,12 @@
 
 namespace onpu {
 
-// A note joins the moment whose first note lies less than this before it.
-inline constexpr int32_t kMomentSpanMs = 30;
+// A note joins the moment before it when it follows the moment's last note
+// by less than kChordGapMs and its first note by less than kMomentSpanMs: a
+// rolled chord is one moment, a run of notes too fast for a hand to tap is
+// cut into moments of at most that span.
+inline constexpr int32_t kChordGapMs = 30;
+inline constexpr int32_t kMomentSpanMs = 60;
 
 // Where a tick falls in its measure, strongest first.
 enum class MetricLevel : uint8_t {
@@ -59,6 +63,7 @@ class MomentBuilder {
   const MetricGrid& grid_;
   std::vector<Moment> moments_;
   int32_t first_time_ = 0;
+  int32_t last_time_ = 0;
 };
 
 }  // namespace onpu

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "audio/osz_builder.h"
 #include "audio/soundfont_locator.h"
+#include "difficulty/star_rating.h"
 #include "support/harness.h"
+#include "support/played_piece.h"
 
 namespace onpu {
 namespace {
@@ -195,6 +199,100 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
   inside.push_back({dir_.file("x/set-slider-vertical.osu"), "set", "Vertical Slider Mode", 1, keys});
   inside.push_back({dir_.file("x/set-slider-horizontal.osu"), "set", "Horizontal Slider Mode", 1, keys});
   expect_decoded(inside);
+}
+
+// The circles and the settings of a written beatmap, as the rating reads them.
+void read_rated_map(const std::string& text, std::vector<RatedCircle>* circles, RatingSettings* settings) {
+  std::istringstream lines(text);
+  std::string line;
+  bool objects = false;
+  while (std::getline(lines, line)) {
+    auto value = [&](const char* key) { return std::stod(line.substr(std::string(key).size())); };
+    if (line.rfind("CircleSize:", 0) == 0) settings->circle_size = value("CircleSize:");
+    if (line.rfind("OverallDifficulty:", 0) == 0) settings->overall_difficulty = value("OverallDifficulty:");
+    if (line.rfind("ApproachRate:", 0) == 0) settings->approach_rate = value("ApproachRate:");
+    if (line == "[HitObjects]") {
+      objects = true;
+    } else if (objects && !line.empty()) {
+      RatedCircle circle;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,%d", &circle.x, &circle.y, &circle.time_ms), 3) << line;
+      circles->push_back(circle);
+    }
+  }
+}
+
+TEST_F(OsuDecoder, StarRatingsAgreeWithThePublishedCalculation) {
+  if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-standard-stable/package.json")) {
+    GTEST_SKIP() << "osu-standard-stable is not installed: run npm ci --prefix tests/consumer";
+  }
+  // Played pieces of several tempos, a quantised one with drums, a fast
+  // stream of wide jumps and stacked chords; every mode; each thinned to a
+  // spread of ratings in every band, and the full maps at circle size 16.
+  struct Song {
+    const char* name;
+    test::Bytes midi;
+  };
+  Smf jumps;
+  jumps.header(0, 1, 480).track().tempo(0, 300000);
+  for (int i = 0; i < 400; ++i) jumps.note_on(i == 0 ? 0 : 60, i % 3, (i * 37) % 96 + 16, 40 + (i * 13) % 87);
+  Smf stacks;
+  stacks.header(0, 1, 480).track();
+  for (int i = 0; i < 120; ++i) {
+    stacks.note_on(i == 0 ? 0 : 240, 0, 60, 100).note_on(0, 0, 60, 90).note_on(0, 0, 64 + i % 5, 80);
+  }
+  const std::vector<Song> songs = {
+      {"played.mid", test::played_piece({1, 48, 600000, true, false})},
+      {"slow.mid", test::played_piece({2, 24, 1000000, true, false})},
+      {"quantised.mid", test::played_piece({3, 40, 468750, false, true})},
+      {"jumps.mid", jumps.end_of_track().bytes()},
+      {"stacks.mid", stacks.end_of_track().bytes()},
+  };
+  std::vector<std::string> printed;  // the lines of the thinned maps
+  for (const Song& song : songs) {
+    test::write_file(dir_.file(song.name), song.midi);
+    test::RunResult run = test::run_onpu({song.name, "both", "--stars", "0.8,2.3,3.4,4.7,5.9,8"}, dir_.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);) {
+      if (line.rfind("難易度 ", 0) == 0) printed.push_back(line);
+    }
+  }
+  ASSERT_EQ(printed.size(), songs.size() * 3 * 6);
+
+  std::string paths;
+  for (const std::string& name : dir_.entries()) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".osu") == 0) paths += " '" + dir_.file(name) + "'";
+  }
+  NodeRun reference = run_command("node '" + source_dir() + "/tests/consumer/star_rating.mjs'" + paths);
+  ASSERT_EQ(reference.status, 0) << reference.output;
+  std::istringstream lines(reference.output);
+  double worst = 0.0;
+  int maps = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    double stars = 0, aim = 0, speed = 0;
+    std::string path;
+    fields >> stars >> aim >> speed >> path;
+    std::vector<RatedCircle> circles;
+    RatingSettings settings;
+    ASSERT_NO_FATAL_FAILURE(read_rated_map(test::read_file(path), &circles, &settings));
+    const StarRating ours = rate_circles(circles, settings);
+    EXPECT_NEAR(ours.stars, stars, 0.01) << path;
+    EXPECT_NEAR(ours.aim, aim, 0.01) << path;
+    EXPECT_NEAR(ours.speed, speed, 0.01) << path;
+    worst = std::max(worst, std::fabs(ours.stars - stars));
+    ++maps;
+
+    // The rating printed for a thinned map is the reference's, rounded.
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (const std::string& said : printed) {
+      const size_t at = said.find(": " + name + " → ");
+      if (at == std::string::npos) continue;
+      EXPECT_NEAR(std::stod(said.substr(at + name.size() + 2 + 5)), stars, 0.0051) << said;
+    }
+  }
+  EXPECT_EQ(maps, static_cast<int>(songs.size()) * 3 * 7);
+  std::printf("%d maps, largest difference from the reference: %.3g stars\n", maps, worst);
 }
 
 }  // namespace
