@@ -86,8 +86,6 @@ bool parse_star_targets(const std::string& list, std::vector<int>* hundredths, s
   return true;
 }
 
-std::string star_target_suffix(int hundredths) {
-  return format("-%d.%02dstars", hundredths / 100, hundredths % 100);
-}
+std::string star_target_suffix(int hundredths) { return format("-%d.%02dstars", hundredths / 100, hundredths % 100); }
 
 }  // namespace onpu

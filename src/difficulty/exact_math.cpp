@@ -19,8 +19,8 @@ constexpr double kInvLn2 = 1.44269504088896338700e+00;
 constexpr double kInvLn10Hi = 4.34294481903251816668e-01;
 constexpr double kInvLn10Lo = 1.09831965021676510396e-17;
 
-// pi/2 in four parts; the first three have at most 31 significant bits, so
-// n times each is exact while n < 2^22.
+// pi/2 in four parts; the first three have at most 32 significant bits, so
+// n times each is exact while n < 2^21.
 constexpr double kPio2_1 = 1.57079632673412561417e+00;
 constexpr double kPio2_2 = 6.07710050630396597660e-11;
 constexpr double kPio2_3 = 2.02226624871116645580e-21;
@@ -148,7 +148,7 @@ bool log_special(double x, double* result) {
 }
 
 // x = n * pi/2 + y0 + y1 with |y0 + y1| <= about pi/4 (Cody and Waite, pi/2
-// in three 31-bit parts and a tail); returns n mod 4. Needs |x| < kReduceLimit.
+// in three short parts and a tail); returns n mod 4. Needs |x| < kReduceLimit.
 int reduce_by_half_pi(double x, double* y0, double* y1) {
   if (std::fabs(x) <= 0.785398163397448279) {
     *y0 = x;

@@ -27,8 +27,8 @@ double log(double x);
 // The base-10 logarithm, with the same domain and special values as log.
 double log10(double x);
 
-// x to the power y, within 2 ulp while the result is a normal number (the
-// relative error stays under 1e-15 for the largest results too).
+// x to the power y, within 2 ulp while the result is a normal number, the
+// largest results included.
 // pow(x, 0) = 1 and pow(1, y) = 1 for every y, NaN included; otherwise NaN
 // gives NaN. pow(+-0, y) is 0 for y > 0 and +inf for y < 0; results too large
 // are +inf and results too small 0. Negative x with an integral y gives the

@@ -29,7 +29,7 @@ enum class MetricLevel : uint8_t {
 };
 
 struct Moment {
-  TimedNote top;  // the note a thinned map keeps
+  TimedNote top;                              // the note a thinned map keeps
   MetricLevel level = MetricLevel::kOffGrid;  // of the moment's first note
   uint8_t loudest = 0;                        // the highest velocity of its notes
   uint16_t note_count = 0;                    // at most 65535 counted

@@ -72,8 +72,7 @@ void apply_stacking(const std::vector<RatedCircle>& sorted, double preempt, doub
   circles->resize(n);
   for (size_t i = 0; i < n; ++i) {
     const float offset = static_cast<float>(height[i] * scale) * -6.4f;
-    (*circles)[i].position =
-        Vec{static_cast<float>(sorted[i].x) + offset, static_cast<float>(sorted[i].y) + offset};
+    (*circles)[i].position = Vec{static_cast<float>(sorted[i].x) + offset, static_cast<float>(sorted[i].y) + offset};
     (*circles)[i].time = sorted[i].time_ms;
   }
 }
@@ -84,7 +83,7 @@ struct DifficultyObject {
   double start_time = 0.0;
   double delta_time = 0.0;
   double strain_time = 0.0;
-  double jump_distance = 0.0;  // from the circle before, in normalised units
+  double jump_distance = 0.0;   // from the circle before, in normalised units
   std::optional<double> angle;  // at the circle before, between the two jumps
 };
 
@@ -295,12 +294,11 @@ double combine(double aim_rating, double speed_rating) {
     const double x = 5 * std::max(1.0, rating / 0.0675) - 4;
     return x * x * x / 100000;
   };
-  const double base = exact::pow(exact::pow(performance(aim_rating), 1.1) + exact::pow(performance(speed_rating), 1.1),
-                                 1 / 1.1);
+  const double base =
+      exact::pow(exact::pow(performance(aim_rating), 1.1) + exact::pow(performance(speed_rating), 1.1), 1 / 1.1);
   if (!(base > 0.00001)) return 0.0;
   constexpr double kPerformanceBaseMultiplier = 1.14;
-  return exact::cbrt(kPerformanceBaseMultiplier) * 0.027 *
-         (exact::cbrt(100000 / exact::pow(2, 1 / 1.1) * base) + 4);
+  return exact::cbrt(kPerformanceBaseMultiplier) * 0.027 * (exact::cbrt(100000 / exact::pow(2, 1 / 1.1) * base) + 4);
 }
 
 }  // namespace
@@ -337,9 +335,8 @@ StarRating rate_circles(const std::vector<RatedCircle>& input, const RatingSetti
     aim_strain += aim_difficulty(objects, i) * 23.55;
     aim_peaks.take(aim_strain);
 
-    speed_peaks.before(objects, i, [&](double time) {
-      return (speed_strain * rhythm) * strain_decay(0.3, time - previous_time);
-    });
+    speed_peaks.before(objects, i,
+                       [&](double time) { return (speed_strain * rhythm) * strain_decay(0.3, time - previous_time); });
     speed_strain *= strain_decay(0.3, objects[i].strain_time);
     speed_strain += speed_difficulty(objects, i, great_window) * 1375;
     rhythm = rhythm_complexity(objects, i, great_window);

@@ -1,0 +1,280 @@
+// Maps thinned to a star rating (--stars), end to end: what they keep of the
+// full map, their headers, their console lines, and the lists refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/star_targets.h"
+#include "support/harness.h"
+#include "support/played_piece.h"
+
+namespace onpu {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+struct Line {
+  int x = 0, y = 0, time = 0, type = 0;
+  int key = 0;
+  std::string sample;  // from the hit sound on: ",0,0:0:0:<volume>:piano/<key>.mp3"
+};
+
+std::vector<Line> hit_objects(const std::string& osu) {
+  std::vector<Line> lines;
+  std::istringstream text(test::hit_object_lines(osu));
+  for (std::string row; std::getline(text, row);) {
+    Line line;
+    int consumed = 0;
+    EXPECT_EQ(std::sscanf(row.c_str(), "%d,%d,%d,%d%n", &line.x, &line.y, &line.time, &line.type, &consumed), 4);
+    line.sample = row.substr(static_cast<size_t>(consumed));
+    line.key = std::stoi(line.sample.substr(line.sample.rfind('/') + 1));
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string header_value(const std::string& osu, const std::string& key) {
+  const size_t at = osu.find("\n" + key + ":");
+  if (at == std::string::npos) return "(none)";
+  const size_t start = at + key.size() + 2;
+  return osu.substr(start, osu.find('\n', start) - start);
+}
+
+// The rating printed for a thinned map's file, and whether it topped out.
+bool printed_rating(const std::string& out, double target, const std::string& name, double* stars, bool* top) {
+  char head[64];
+  std::snprintf(head, sizeof head, "難易度 %.2f★: ", target);
+  const std::string prefix = head + name + " → ";
+  const size_t at = out.find(prefix);
+  if (at == std::string::npos) return false;
+  const size_t end = out.find('\n', at);
+  const std::string rest = out.substr(at + prefix.size(), end - at - prefix.size());
+  *stars = std::stod(rest);
+  *top = rest.find(" (この曲の最高)") != std::string::npos;
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "%.2f★%s", *stars, *top ? " (この曲の最高)" : "");
+  EXPECT_EQ(rest, expected);
+  return true;
+}
+
+// Whatever the song: every circle is a circle of the full map (time,
+// position, sample and volume), and no two share a millisecond.
+void expect_drawn_from(const std::vector<Line>& full, const std::vector<Line>& thinned, const std::string& what) {
+  std::multimap<int, const Line*> by_time;
+  for (const Line& line : full) by_time.emplace(line.time, &line);
+  for (size_t i = 0; i < thinned.size(); ++i) {
+    const Line& line = thinned[i];
+    auto [from, to] = by_time.equal_range(line.time);
+    EXPECT_TRUE(std::any_of(from, to,
+                            [&](const auto& entry) {
+                              return entry.second->x == line.x && entry.second->y == line.y &&
+                                     entry.second->sample == line.sample;
+                            }))
+        << what << ": no such circle in the full map at " << line.time << " ms";
+    if (i > 0) {
+      EXPECT_LT(thinned[i - 1].time, line.time) << what;
+    }
+  }
+}
+
+const char* const kModes[] = {"circle", "slider-vertical", "slider-horizontal"};
+
+TEST(ThinnedMaps, KeepTheTopVoiceOfEachMomentAtTheRatingAskedFor) {
+  TempDir dir;
+  test::write_file(dir.file("piece.mid"), test::played_piece({5, 64, 600000, true, true}));
+  test::RunResult run = test::run_onpu({"piece.mid", "both", "--stars", "1.5,3.2,4.1,9.5"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  struct Band {
+    double target;
+    const char* name;
+    const char* hp;
+    const char* cs;
+    const char* od;
+    const char* ar;
+  };
+  const Band bands[] = {{1.5, "Easy", "3", "3", "3", "4"},
+                        {3.2, "Hard", "5", "4", "6", "7.5"},
+                        {4.1, "Insane", "5.5", "4", "7.5", "8.8"},
+                        {9.5, "Expert+", "6", "4.5", "9", "9.7"}};
+  const char* const versions[] = {"Circle Mode", "Vertical Slider Mode", "Horizontal Slider Mode"};
+  for (int mode = 0; mode < 3; ++mode) {
+    const std::string full_text = test::read_file(dir.file(std::string("piece-") + kModes[mode] + ".osu"));
+    const std::vector<Line> full = hit_objects(full_text);
+    for (const Band& band : bands) {
+      char name[96];
+      std::snprintf(name, sizeof name, "piece-%s-%.2fstars.osu", kModes[mode], band.target);
+      SCOPED_TRACE(name);
+      const std::string text = test::read_file(dir.file(name));
+      const std::vector<Line> thinned = hit_objects(text);
+      expect_drawn_from(full, thinned, name);
+
+      double stars = 0;
+      bool top = false;
+      ASSERT_TRUE(printed_rating(run.out, band.target, name, &stars, &top)) << run.out;
+      if (band.target < 9) {
+        EXPECT_FALSE(top);
+        EXPECT_NEAR(stars, band.target, 0.1);
+      } else {
+        EXPECT_TRUE(top);  // the piece tops out near 5 stars
+        EXPECT_LT(stars, band.target);
+      }
+      char version[96];
+      std::snprintf(version, sizeof version, "%s %s %.2f★", versions[mode], band.name, band.target);
+      EXPECT_EQ(header_value(text, "Version"), version);
+      EXPECT_EQ(header_value(text, "HPDrainRate"), band.hp);
+      EXPECT_EQ(header_value(text, "CircleSize"), band.cs);
+      EXPECT_EQ(header_value(text, "OverallDifficulty"), band.od);
+      EXPECT_EQ(header_value(text, "ApproachRate"), band.ar);
+      // The rest of the header is the full map's.
+      auto from_timing_points = [](const std::string& osu) {
+        const size_t start = osu.find("[TimingPoints]");
+        return osu.substr(start, osu.find("[HitObjects]") - start);
+      };
+      EXPECT_EQ(from_timing_points(text), from_timing_points(full_text));
+      EXPECT_EQ(header_value(text, "Title"), "piece");
+      EXPECT_EQ(header_value(text, "StackLeniency"), header_value(full_text, "StackLeniency"));
+
+      // The top voice: the chords of this piece roll over at most 20 ms
+      // around their beat, and moments lie 120 ms apart or more.
+      if (mode == 0) {
+        for (const Line& kept : thinned) {
+          for (const Line& other : full) {
+            if (std::abs(other.time - kept.time) < 40 && other.y != 220 /* drums */) {
+              EXPECT_LE(other.key, kept.key) << "at " << kept.time << " ms";
+            }
+          }
+        }
+      }
+
+      if (top) continue;
+      // No long silence while the song plays on: a gap between circles is
+      // the music's own, or at most a few seconds longer.
+      for (size_t i = 1; i < thinned.size(); ++i) {
+        int longest_rest = 0;
+        int previous = thinned[i - 1].time;
+        for (const Line& line : full) {
+          if (line.time > thinned[i - 1].time && line.time <= thinned[i].time) {
+            longest_rest = std::max(longest_rest, line.time - previous);
+            previous = line.time;
+          }
+        }
+        EXPECT_LE(thinned[i].time - thinned[i - 1].time - longest_rest, 3000) << "after " << thinned[i - 1].time;
+      }
+      // No burst far denser than the rest: per 2 seconds at most about
+      // twice the circles of the densest stretch of the music's own pace.
+      std::map<int, int> per_window;
+      for (const Line& line : thinned) ++per_window[line.time / 2000];
+      std::vector<int> counts;
+      for (const auto& [window, count] : per_window) counts.push_back(count);
+      std::sort(counts.begin(), counts.end());
+      EXPECT_LE(counts.back(), 3 * counts[counts.size() / 2] + 2);
+    }
+  }
+}
+
+TEST(ThinnedMaps, CorpusFilesInEveryModeKeepCirclesOfTheFullMap) {
+  const std::string corpus = test::corpus_dir();
+  if (corpus.empty()) GTEST_SKIP() << "no shared MIDI corpus beside this checkout (../shared/corpus)";
+  int converted = 0;
+  for (const std::string& name : test::directory_entries(corpus)) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".mid") != 0) continue;
+    SCOPED_TRACE(name);
+    TempDir dir;
+    test::write_file(dir.file("song.mid"), test::read_file(corpus + "/" + name));
+    test::RunResult run = test::run_onpu({"song.mid", "both", "--stars", "1,3.33"}, dir.path());
+    if (run.status != 0) {
+      // A damaged file that the conversion refuses leaves no map at all.
+      EXPECT_EQ(dir.entries(), std::vector<std::string>{"song.mid"});
+      continue;
+    }
+    ++converted;
+    for (const char* mode : kModes) {
+      const std::vector<Line> full = hit_objects(test::read_file(dir.file(std::string("song-") + mode + ".osu")));
+      for (double target : {1.0, 3.33}) {
+        char file[64];
+        std::snprintf(file, sizeof file, "song-%s-%.2fstars.osu", mode, target);
+        expect_drawn_from(full, hit_objects(test::read_file(dir.file(file))), file);
+        double stars = 0;
+        bool top = false;
+        EXPECT_TRUE(printed_rating(run.out, target, file, &stars, &top)) << run.out;
+        if (top) {
+          EXPECT_LT(stars, target);
+        }
+      }
+    }
+  }
+  EXPECT_GT(converted, 40);
+}
+
+TEST(ThinnedMaps, StarListsAreReadAsDecimalTargets) {
+  struct Case {
+    const char* list;
+    std::vector<int> hundredths;
+  };
+  const Case cases[] = {
+      {"4.5", {450}},
+      {"1.8,2.5,3.5,4.8,6", {180, 250, 350, 480, 600}},
+      {"0.5,12,12.0000", {50, 1200}},
+      {"3.5,3.50,2,3.499", {350, 200}},  // the same target twice counts once
+      {"2.345", {235}},
+      {".75", {75}},
+      {"7.", {700}},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> hundredths;
+    std::string error;
+    EXPECT_TRUE(parse_star_targets(c.list, &hundredths, &error)) << c.list << ": " << error;
+    EXPECT_EQ(hundredths, c.hundredths) << c.list;
+  }
+  EXPECT_EQ(star_target_suffix(350), "-3.50stars");
+  EXPECT_EQ(star_target_suffix(1200), "-12.00stars");
+}
+
+TEST(ThinnedMaps, ABadStarListWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string need =
+      "エラー: --stars には星の数を指定してください (例: --stars 4.5 または --stars 1.8,2.5,3.5,4.8,6)\n";
+  const Case cases[] = {
+      {{"--stars"}, need},
+      {{"--stars="}, need},
+      {{"--stars", ""}, need},
+      {{"--stars", "3,,4"}, "エラー: --stars の一覧に空の項目があります: '3,,4'\n"},
+      {{"--stars", "3,"}, "エラー: --stars の一覧に空の項目があります: '3,'\n"},
+      {{"--stars=,3"}, "エラー: --stars の一覧に空の項目があります: ',3'\n"},
+      {{"--stars", "three"}, "エラー: --stars の 'three' は数ではありません\n"},
+      {{"--stars", "4, 5"}, "エラー: --stars の ' 5' は数ではありません\n"},
+      {{"--stars", "-1"}, "エラー: --stars の '-1' は数ではありません\n"},
+      {{"--stars", "1e1"}, "エラー: --stars の '1e1' は数ではありません\n"},
+      {{"--stars", "4.5.1"}, "エラー: --stars の '4.5.1' は数ではありません\n"},
+      {{"--stars", "."}, "エラー: --stars の '.' は数ではありません\n"},
+      {{"--stars", "0.49"}, "エラー: --stars の 0.49 は範囲外です (0.5 から 12 まで)\n"},
+      {{"--stars", "4,12.00001"}, "エラー: --stars の 12.00001 は範囲外です (0.5 から 12 まで)\n"},
+      {{"--stars", "0"}, "エラー: --stars の 0 は範囲外です (0.5 から 12 まで)\n"},
+  };
+  const Bytes midi = test::Smf().header(0, 1, 480).track().note_on(0, 0, 60, 100).end_of_track().bytes();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    TempDir dir;
+    test::write_file(dir.file("song.mid"), midi);
+    std::vector<std::string> args = {"song.mid", "both"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    test::RunResult run = test::run_onpu(args, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"song.mid"});
+  }
+}
+
+}  // namespace
+}  // namespace onpu
