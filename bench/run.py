@@ -13,11 +13,18 @@ onpu syncs its output before putting it in place.
   bench/run.py --smoke         tiny files, one run each (CI)
   bench/run.py --osz           the .osz cases instead (minutes each; about 15 GB
                                of disk for the 3-hour song's temporary files)
+  bench/run.py --stars         the --stars cases instead: each file converted
+                               plainly and with --stars 5, runs alternating
 
 The --osz cases print, per case, the wall seconds of `onpu FILE --osz`, the
 seconds per minute of rendered audio and the peak RSS; with --old-build-dir
 (a build of an older onpu) the older build runs each case in the same run and
 its seconds, RSS and the ratio new / old are printed beside.
+
+The --stars cases print, per case, the median wall seconds and the peak RSS
+of the plain conversion and of the same conversion with --stars 5 (a map
+thinned to 5 stars beside each full map), the ratio of the two times, and
+the ratings onpu printed for the thinned maps.
 """
 import argparse
 import os
@@ -53,6 +60,16 @@ OSZ_CASES = [
     ("16 tracks 55 min", 152_000, 16, 200, 55, False),
     ("16 tracks 60 min", 166_000, 16, 200, 60, False),
     ("16 tracks 3 h", 498_000, 16, 200, 180, False),
+]
+
+# (name, notes, tracks, tempo changes, minutes, piano-like, mode)
+STARS_CASES = [
+    ("10M/64/200", 10_000_000, 64, 200, 4, False, "circle"),
+    ("10M/64/200 both", 10_000_000, 64, 200, 4, False, "both"),
+    ("piano 10 min", 11_000, 1, 20, 10, True, "circle"),
+]
+STARS_SMOKE_CASES = [
+    ("20k/16/50 both", 20_000, 16, 50, 4, False, "both"),
 ]
 
 
@@ -149,6 +166,40 @@ def run_osz(options, work):
     shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
 
 
+def run_stars(options, work):
+    cases = STARS_SMOKE_CASES if options.smoke else STARS_CASES
+    cases = [c for c in cases if not options.only or options.only in c[0]]
+    runs = 1 if options.smoke else (options.runs or 5)
+    build = os.path.abspath(options.build_dir)
+    build_onpu(build, ["onpu", "onpu_bench_gen"])
+    onpu = os.path.join(build, "onpu")
+    generator = os.path.join(build, "onpu_bench_gen")
+    print(f"{'case':20} {'plain s':>8} {'RSS MB':>7} {'stars s':>8} {'RSS MB':>7} {'ratio':>6}  ratings", flush=True)
+    out_dir = os.path.join(work, "out")
+    for name, notes, tracks, tempos, minutes, piano, mode in cases:
+        midi = os.path.join(work, f"stars-{notes}-{tracks}-{tempos}-{minutes}.mid")
+        subprocess.run([generator, midi, str(notes), str(tracks), str(tempos), "1", str(minutes)]
+                       + (["piano"] if piano else []), check=True)
+        plain, stars, plain_rss, stars_rss, ratings = [], [], 0, 0, []
+        for _ in range(runs):
+            for extra, walls in (([], plain), (["--stars", "5"], stars)):
+                shutil.rmtree(out_dir, ignore_errors=True)
+                os.makedirs(out_dir)
+                os.sync()
+                wall, peak, text = run_measured([onpu, midi, mode] + extra, out_dir)
+                walls.append(wall)
+                if extra:
+                    stars_rss = max(stars_rss, peak)
+                    ratings = re.findall(r"→ ([0-9.]+★(?: \(この曲の最高\))?)", text)
+                else:
+                    plain_rss = max(plain_rss, peak)
+        plain_s, stars_s = statistics.median(plain), statistics.median(stars)
+        print(f"{name:20} {plain_s:8.3f} {plain_rss / 1024:7.1f} {stars_s:8.3f} {stars_rss / 1024:7.1f} "
+              f"{stars_s / plain_s:6.2f}  {', '.join(ratings)}", flush=True)
+        os.remove(midi)
+    shutil.rmtree(out_dir, ignore_errors=True)
+
+
 def cat_seconds(path, cwd, durable=False):
     """Seconds `cat` takes to copy path; with durable, until the copy is also
     synced to disk, as onpu syncs its output before putting it in place."""
@@ -169,16 +220,17 @@ def main():
     parser.add_argument("--smoke", action="store_true", help="tiny inputs, one run each")
     parser.add_argument("--runs", type=int, default=None, help="runs per case (5; 1 with --osz)")
     parser.add_argument("--osz", action="store_true", help="the .osz cases instead of the default ones")
+    parser.add_argument("--stars", action="store_true", help="the --stars cases instead of the default ones")
     parser.add_argument("--old-build-dir", default=None, help="with --osz: also run this build's onpu")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--work-dir", default=None, help="where inputs and outputs go")
     parser.add_argument("--only", default=None, help="run only cases whose name contains this")
     options = parser.parse_args()
-    if options.osz:
+    if options.osz or options.stars:
         work = options.work_dir or tempfile.mkdtemp(prefix="onpu-bench-")
         os.makedirs(work, exist_ok=True)
         try:
-            run_osz(options, work)
+            (run_osz if options.osz else run_stars)(options, work)
         finally:
             if not options.work_dir:
                 shutil.rmtree(work, ignore_errors=True)

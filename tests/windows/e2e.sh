@@ -19,7 +19,7 @@ set -uo pipefail
 cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
        usage_and_invalid_mode melody_all_modes corpus_all_modes redirected_run_does_not_wait
        osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont
-       osz_package_long_song)
+       osz_package_long_song stars_all_modes)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${cases[@]}"
@@ -386,6 +386,32 @@ case_corpus_all_modes() {
   local file
   for file in test-2-tracks-type-1.mid test-all-gm-sounds.mid test-non-midi-track.mid test-track-length.mid; do
     [ -f "$corpus/$file" ] && compare_modes "$corpus/$file" "$file"
+  done
+}
+
+# Maps thinned to star ratings in every mode: the same notes chosen, the
+# same ratings printed, though the C library's maths functions round
+# otherwise on Windows.
+case_stars_all_modes() {
+  local files=("$melody") file name w l wd osu written
+  for name in test-all-gm-sounds.mid test-karaoke-kar.mid test-multichannel-chords-3.mid; do
+    [ -f "$corpus/$name" ] && files+=("$corpus/$name")
+  done
+  for file in "${files[@]}"; do
+    name=$(basename "$file")
+    w=$(fresh_dir "$file" "$name")
+    l=$(fresh_dir "$file" "$name")
+    wd=$(windows_dir "$w")
+    run_windows win "$w" "$name" both --stars 0.8,2.5,4,6.5
+    run_linux lin "$l" "$name" both --stars 0.8,2.5,4,6.5
+    expect_status win "$(cat "$work/lin.status")"
+    mapfile -t written < <(cd "$l" && LC_ALL=C ls -A)
+    expect_entries "$w" "${written[@]}"
+    for osu in "$l"/*.osu; do
+      expect_same_bytes "$w/$(basename "$osu")" "$osu"
+    done
+    expect_same_console win lin out "$l" "$wd"
+    expect_same_console win lin err "$l" "$wd"
   done
 }
 
