@@ -10,7 +10,7 @@
 namespace onpu {
 namespace {
 
-// The spacing of the first round, and by how much each round narrows it:
+// The spacing of the first round (each round narrows it by a tenth):
 // from one circle in four seconds, a rest for any player, down to the
 // spacing below which only the densest maps go, where the last round lets
 // every moment in.
@@ -30,6 +30,17 @@ bool stronger(const Moment& a, uint32_t a_index, const Moment& b, uint32_t b_ind
 // raise the rating.
 constexpr size_t kNeighbours = 8;
 
+// A rating this close to the target is close enough.
+constexpr double kCloseEnough = 0.02;
+
+// One moment can lift a map's rating by tenths of a star: the one that makes
+// the map's fastest pair of taps or its widest jump. When the beginnings
+// step over the target like that, the moments after the last beginning
+// below it are tried one by one, in their order, and each is kept only when
+// the map stays within reach of the target; the moments that would make
+// such a spike are left out. This many tries at most.
+constexpr size_t kMostTries = 256;
+
 }  // namespace
 
 std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
@@ -42,7 +53,7 @@ std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
   order.reserve(moments.size());
   std::set<int64_t> taken;  // times of the moments in
   std::vector<uint32_t> left;
-  for (int64_t spacing = kWidestSpacingMs; !waiting.empty(); spacing = spacing * 4 / 5) {
+  for (int64_t spacing = kWidestSpacingMs; !waiting.empty(); spacing = spacing * 9 / 10) {
     const bool last_round = spacing < kNarrowestSpacingMs;
     left.clear();
     for (uint32_t index : waiting) {
@@ -80,6 +91,7 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
     }
     return rated[count] = rate_circles(map, settings);
   };
+  auto distance = [&](const StarRating& rating) { return std::fabs(rating.stars - target_stars); };
 
   size_t best = n;
   ThinnedMap result;
@@ -102,7 +114,36 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
     const size_t first = high > kNeighbours ? high - kNeighbours : 0;
     const size_t last = std::min(n, high + kNeighbours);
     for (size_t count = first; count <= last; ++count) {
-      if (std::fabs(rate(count).stars - target_stars) < std::fabs(rate(best).stars - target_stars)) best = count;
+      if (distance(rate(count)) < distance(rate(best))) best = count;
+    }
+    if (distance(rate(best)) > kCloseEnough && high > 0) {
+      // The beginning below the target, and then moments one by one.
+      std::vector<bool> in(circles.size(), false);
+      for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;
+      StarRating reached = rate(high - 1);
+      bool improved = false;
+      for (size_t next = high - 1, tries = 0; next < n && tries < kMostTries; ++next, ++tries) {
+        in[order[next]] = true;
+        map.clear();
+        for (size_t i = 0; i < circles.size(); ++i) {
+          if (in[i]) map.push_back(circles[i]);
+        }
+        const StarRating rating = rate_circles(map, settings);
+        if (rating.stars > target_stars + kCloseEnough) {
+          in[order[next]] = false;
+          continue;
+        }
+        reached = rating;
+        if (distance(reached) < distance(rate(best))) improved = true;
+        if (rating.stars >= target_stars - kCloseEnough) break;
+      }
+      if (improved && distance(reached) < distance(rate(best))) {
+        result.rating = reached;
+        for (size_t i = 0; i < circles.size(); ++i) {
+          if (in[i]) result.kept.push_back(static_cast<uint32_t>(i));
+        }
+        return result;
+      }
     }
   }
   result.rating = rate(best);
