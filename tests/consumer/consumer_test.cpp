@@ -179,14 +179,15 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
                          .end_of_track()
                          .bytes();
   test::write_file(dir_.file("set.mid"), midi);
-  test::RunResult run = test::run_onpu({"set.mid", "--osz", "both"}, dir_.path());
+  test::RunResult run = test::run_onpu({"set.mid", "--osz", "both", "--stars", "2"}, dir_.path());
   ASSERT_EQ(run.status, 0) << run.err;
 
+  // Every map of the run, the thinned ones too.
   NodeRun listing = run_command("cd '" + dir_.path() + "' && unzip -Z1 set.osz");
   ASSERT_EQ(listing.status, 0) << listing.output;
   EXPECT_EQ(listing.output,
-            "set-circle.osu\nset-slider-vertical.osu\nset-slider-horizontal.osu\nset.mp3\npiano/60.mp3\n"
-            "piano/64.mp3\n");
+            "set-circle.osu\nset-circle-2.00stars.osu\nset-slider-vertical.osu\nset-slider-vertical-2.00stars.osu\n"
+            "set-slider-horizontal.osu\nset-slider-horizontal-2.00stars.osu\nset.mp3\npiano/60.mp3\npiano/64.mp3\n");
   const std::vector<int> keys = {60, 64, 60};
   std::vector<Expected> inside;
   for (const char* version : {"circle", "slider-vertical", "slider-horizontal"}) {
