@@ -13,7 +13,10 @@
 //   - every note costs at least three bytes of the file (delta time, key,
 //     velocity), so there are never more notes than a third of the bytes;
 //   - the note pass cut into parts of a few notes, made by several threads,
-//     writes the same beatmap as the whole pass.
+//     writes the same beatmap as the whole pass;
+//   - a map thinned to a star rating holds no more circles than the full
+//     map, in ascending time, inside the playfield, and rates a finite
+//     number of stars.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +26,7 @@
 #include "common/console.h"
 #include "common/output_sink.h"
 #include "conversion/conversion.h"
+#include "conversion/thinned_maps.h"
 
 namespace {
 
@@ -112,6 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(target.opened && target.sink.in_hit_objects && !target.sink.line_open());
       check(target.sink.hit_objects == result.note_count);
       check(static_cast<uint64_t>(result.note_count) * 3 <= size);
+
+      onpu::MidiAnalysis analysis;
+      check(onpu::analyse_midi(source, console, &analysis).error == onpu::ConversionError::kNone);
+      onpu::MomentPlan plan;
+      check(onpu::plan_moments(source, analysis, &plan));
+      CheckingTarget thinned;
+      onpu::ThinnedMap chosen;
+      const int target_hundredths = 50 + static_cast<int>(size % 1151);
+      onpu::ConversionResult thinned_result =
+          onpu::write_thinned_beatmap(analysis, plan, "fuzz", options_for(mode), target_hundredths, thinned, &chosen);
+      check(thinned_result.error == onpu::ConversionError::kNone);
+      check(thinned.sink.hit_objects == thinned_result.note_count && thinned_result.note_count <= result.note_count);
+      check(chosen.rating.stars >= 0 && chosen.rating.stars < 1e6);
     }
     if (mode == 0) {
       first = result;

@@ -124,9 +124,15 @@ class StrainPeaks {
     const double time = objects[index].start_time;
     if (index == 0) section_end_ = std::ceil(time / kSectionLength) * kSectionLength;
     while (time > section_end_) {
-      peaks_.push_back(peak_);
+      if (peak_ > 0) peaks_.push_back(peak_);
       peak_ = initial_strain(section_end_);
       section_end_ += kSectionLength;
+      // Once the strain has decayed to nothing, the sections up to this
+      // object's hold nothing either: a long silence (or a broken time
+      // hours away) costs no work per section.
+      if (peak_ == 0 && time > section_end_) {
+        section_end_ += std::ceil((time - section_end_) / kSectionLength) * kSectionLength;
+      }
     }
   }
   void take(double strain) { peak_ = std::max(strain, peak_); }
@@ -134,10 +140,7 @@ class StrainPeaks {
   // The peaks weighted from the highest down; the few highest are reduced
   // first, so that a single hard spot does not make the map.
   double difficulty(int reduced_sections, double multiplier) const {
-    std::vector<double> strains;
-    for (double p : peaks_) {
-      if (p > 0) strains.push_back(p);
-    }
+    std::vector<double> strains = peaks_;
     if (peak_ > 0) strains.push_back(peak_);
     std::sort(strains.begin(), strains.end(), std::greater<double>());
     const size_t reduced = std::min(strains.size(), static_cast<size_t>(reduced_sections));

@@ -192,7 +192,8 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
   std::vector<Expected> inside;
   for (const char* version : {"circle", "slider-vertical", "slider-horizontal"}) {
     const std::string name = std::string("set-") + version + ".osu";
-    NodeRun extract = run_command("cd '" + dir_.path() + "' && mkdir -p x && unzip -p set.osz " + name + " > x/" + name);
+    NodeRun extract =
+        run_command("cd '" + dir_.path() + "' && mkdir -p x && unzip -p set.osz " + name + " > x/" + name);
     ASSERT_EQ(extract.status, 0) << extract.output;
     EXPECT_TRUE(test::read_file(dir_.file("x/" + name)) == test::read_file(dir_.file(name))) << name;
   }
@@ -241,12 +242,17 @@ TEST_F(OsuDecoder, StarRatingsAgreeWithThePublishedCalculation) {
   for (int i = 0; i < 120; ++i) {
     stacks.note_on(i == 0 ? 0 : 240, 0, 60, 100).note_on(0, 0, 60, 90).note_on(0, 0, 64 + i % 5, 80);
   }
+  // Two bursts with twelve silent minutes between them.
+  Smf silence;
+  silence.header(0, 1, 500).track();
+  for (int i = 0; i < 600; ++i) silence.note_on(i == 0 ? 0 : i == 300 ? 720000 : 90, 0, 50 + i % 30, 100);
   const std::vector<Song> songs = {
       {"played.mid", test::played_piece({1, 48, 600000, true, false})},
       {"slow.mid", test::played_piece({2, 24, 1000000, true, false})},
       {"quantised.mid", test::played_piece({3, 40, 468750, false, true})},
       {"jumps.mid", jumps.end_of_track().bytes()},
       {"stacks.mid", stacks.end_of_track().bytes()},
+      {"silence.mid", silence.end_of_track().bytes()},
   };
   std::vector<std::string> printed;  // the lines of the thinned maps
   for (const Song& song : songs) {
