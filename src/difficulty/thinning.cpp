@@ -121,7 +121,6 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
       std::vector<bool> in(circles.size(), false);
       for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;
       StarRating reached = rate(high - 1);
-      bool improved = false;
       for (size_t next = high - 1, tries = 0; next < n && tries < kMostTries; ++next, ++tries) {
         in[order[next]] = true;
         map.clear();
@@ -134,10 +133,9 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
           continue;
         }
         reached = rating;
-        if (distance(reached) < distance(rate(best))) improved = true;
         if (rating.stars >= target_stars - kCloseEnough) break;
       }
-      if (improved && distance(reached) < distance(rate(best))) {
+      if (distance(reached) < distance(rate(best))) {
         result.rating = reached;
         for (size_t i = 0; i < circles.size(); ++i) {
           if (in[i]) result.kept.push_back(static_cast<uint32_t>(i));
