@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Makes the download packages from finished builds:
-#   onpu-<version>-linux-x64.tar.gz    bin/onpu, lib/onpu/onpu_osz.so (as cmake --install
-#                                      lays them out), README.md, LICENSE; made only after
-#                                      the installed onpu has written an .osz
-#   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3_GM.sf2,
+#   onpu-<version>-linux-x64.tar.gz    bin/onpu, lib/onpu/onpu_osz.so,
+#                                      share/onpu/soundfonts/FluidR3Mono_GM.sf3 and
+#                                      share/onpu/licenses/ (as cmake --install lays out a build
+#                                      against the static audio libraries), licenses/ (a link to
+#                                      them), README.md, LICENSE; made only after the installed
+#                                      onpu has written an .osz with its own SoundFont
+#   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3Mono_GM.sf3,
 #                                      README.md, LICENSE.txt, licenses/ (every bundled part's)
 #
 # Usage: scripts/package.sh linux BUILD_DIR [OUT_DIR]
 #        scripts/package.sh windows BUILD_DIR DEPS_PREFIX [OUT_DIR]
-#   BUILD_DIR    a build with the audio module (build/, build-windows/)
+#   BUILD_DIR    a build with the audio module against the static libraries
+#                (build-portable/, build-windows/)
 #   DEPS_PREFIX  the static audio libraries' prefix from scripts/windows-deps.sh
 #                (their licences travel with the package)
 #   OUT_DIR      where the package goes (default: packages/)
-# The SoundFont is Debian's fluid-soundfont-gm (ONPU_PACKAGE_SOUNDFONT names another).
+# The SoundFont is Debian's fluidr3mono-gm-soundfont (FluidR3 in SF3, its samples
+# compressed); ONPU_PACKAGE_SOUNDFONT names another for the Windows package, the
+# build's ONPU_BUNDLED_SOUNDFONT for the Linux one.
 # Prints the package's path as its last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,15 +38,21 @@ case "$kind" in
   linux)
     out=$(realpath -m "${3:-packages}")
     name=onpu-$version-linux-x64
-    [ -f "$build/onpu_osz.so" ] || die "$build has no onpu_osz.so: build with the audio libraries (scripts/install-deps.sh)"
+    [ -f "$build/onpu_osz.so" ] || die "$build has no onpu_osz.so: build with the audio libraries"
+    grep -q '^ONPU_AUDIO_PREFIX:PATH=.' "$build/CMakeCache.txt" ||
+      die "$build is not built against the static audio libraries (-DONPU_AUDIO_PREFIX=\$(scripts/windows-deps.sh --target linux | tail -1))"
     cmake --install "$build" --prefix "$stage/$name" --strip >/dev/null
     cp README.md LICENSE "$stage/$name/"
-    # As installed: --osz finds the module in lib/onpu.
+    ln -s share/onpu/licenses "$stage/$name/licenses"
+    # As installed: --osz finds the module in lib/onpu and the SoundFont in
+    # share/onpu/soundfonts, whatever the environment says.
     mkdir "$stage/check"
     cp examples/melody.mid "$stage/check/"
-    (cd "$stage/check" && "$stage/$name/bin/onpu" melody.mid --osz >/dev/null 2>"$stage/check.err") ||
+    (cd "$stage/check" && env -u ONPU_SOUNDFONT "$stage/$name/bin/onpu" melody.mid --osz >"$stage/check.out" 2>"$stage/check.err") ||
       die "the installed onpu failed with --osz: $(cat "$stage/check.err")"
     [ -f "$stage/check/melody.osz" ] || die "the installed onpu wrote no melody.osz"
+    grep -q "^SoundFont: $stage/$name/bin/../share/onpu/soundfonts/" "$stage/check.out" ||
+      die "the installed onpu did not take its own SoundFont: $(grep SoundFont "$stage/check.out")"
     mkdir -p "$out"
     tar -czf "$out/$name.tar.gz" -C "$stage" --owner=0 --group=0 --sort=name "$name"
     echo "$out/$name.tar.gz"
@@ -50,22 +62,22 @@ case "$kind" in
     deps=$(realpath "$3")
     out=$(realpath -m "${4:-packages}")
     name=onpu-$version-windows-x64
-    soundfont=${ONPU_PACKAGE_SOUNDFONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
-    soundfont_copyright=/usr/share/doc/fluid-soundfont-gm/copyright
+    soundfont=${ONPU_PACKAGE_SOUNDFONT:-/usr/share/sounds/sf3/FluidR3Mono_GM.sf3}
+    soundfont_copyright=/usr/share/doc/fluidr3mono-gm-soundfont/copyright
     for file in "$build/onpu.exe" "$build/onpu_osz.dll"; do
       [ -f "$file" ] || die "missing $file: cross-build with the audio libraries (scripts/windows-cross.sh)"
     done
-    [ -f "$soundfont" ] || die "missing the SoundFont $soundfont (apt-get install fluid-soundfont-gm)"
+    [ -f "$soundfont" ] || die "missing the SoundFont $soundfont (apt-get install fluidr3mono-gm-soundfont)"
     [ -d "$deps/licenses" ] || die "missing $deps/licenses: DEPS_PREFIX is not a scripts/windows-deps.sh prefix"
     dir=$stage/$name
     mkdir -p "$dir/soundfonts" "$dir/licenses"
     cp "$build/onpu.exe" "$build/onpu_osz.dll" "$dir/"
     x86_64-w64-mingw32-strip "$dir/onpu.exe" "$dir/onpu_osz.dll"
-    cp "$soundfont" "$dir/soundfonts/FluidR3_GM.sf2"
+    cp -L "$soundfont" "$dir/soundfonts/$(basename "$soundfont")"
     cp README.md "$dir/README.md"
     cp LICENSE "$dir/LICENSE.txt"
     cp "$deps"/licenses/* "$dir/licenses/"
-    [ -f "$soundfont_copyright" ] && cp "$soundfont_copyright" "$dir/licenses/FluidR3_GM-copyright.txt"
+    [ -f "$soundfont_copyright" ] && cp "$soundfont_copyright" "$dir/licenses/$(basename "$soundfont" | sed 's/\.[^.]*$//')-copyright.txt"
     # The C and C++ runtimes of MinGW-w64 are linked in.
     for doc in gcc-mingw-w64-base mingw-w64-common; do
       [ -f "/usr/share/doc/$doc/copyright" ] && cp "/usr/share/doc/$doc/copyright" "$dir/licenses/$doc-copyright.txt"

@@ -16,7 +16,9 @@
 #   --third-party DIR the FluidSynth sources (see scripts/windows-deps.sh)
 #   --osz-reference PATH a Linux onpu whose audio module is built against the
 #                     same static libraries (scripts/windows-deps.sh --target
-#                     linux): the package's .osz must equal its byte for byte
+#                     linux) and that takes the same SoundFont (the Linux
+#                     package's bin/onpu, unpacked): the package's .osz must
+#                     equal its byte for byte
 # Everything lands in build-windows/ (the Wine prefix in build-windows/wineprefix,
 # the package in build-windows/packages/).
 set -euo pipefail
@@ -52,7 +54,8 @@ phase() {
   [ -z "$phase_name" ] || echo "== windows: $phase_name"
 }
 
-packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev python3 unzip mpg123 fluid-soundfont-gm)
+packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev python3 unzip mpg123 fluid-soundfont-gm
+          fluidr3mono-gm-soundfont)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

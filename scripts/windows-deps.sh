@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds the audio libraries behind --osz from source as static libraries:
-# FluidSynth 2.6.0 (no glib: -Dosal=cpp11), LAME 3.100, libzip 1.7.3, with
-# zlib from Debian's libz-mingw-w64-dev, every optional feature off, and
+# FluidSynth 2.6.0 (no glib: -Dosal=cpp11) with libsndfile 1.2.0 for the
+# compressed samples of SF3 SoundFonts (libogg 1.3.5, libvorbis 1.3.7, and the
+# FLAC 1.4.2 and Opus 1.3.1 that libsndfile's codecs come with), LAME 3.100,
+# libzip 1.7.3, with zlib (Debian's libz-mingw-w64-dev for Windows; for Linux
+# zlib 1.2.13 built here, as Debian's libz.a cannot go into a module), every
+# other optional feature off, and
 # libmusl_math.a: musl 1.2.3's sin, cos, exp, log, pow and the like, which
 # the audio module links in place of the platform's math library, so that a
 # render comes out bit for bit the same on every platform. For the Windows
@@ -19,8 +23,9 @@
 #                      so a second run with the same ones builds nothing
 #   --install          install the Debian packages it needs when missing
 # Prints the install prefix (include/, lib/, lib/pkgconfig/) as its last line.
-# LAME's and libzip's sources come from Debian's archive (apt-get source,
-# through an apt configuration of its own, so the machine's is left alone).
+# The sources of LAME, libzip, musl and the codec libraries come from Debian's
+# archive (apt-get source, through an apt configuration of its own, so the
+# machine's is left alone).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -52,11 +57,18 @@ gcem_sha256=0ad5125246f5e926749a491886d33662c165d5a7708910f81133c4c2144ee64e
 lame_source=lame/bookworm
 libzip_source=libzip/bookworm
 musl_source=musl/bookworm
+ogg_source=libogg/bookworm
+vorbis_source=libvorbis/bookworm
+flac_source=flac/bookworm
+opus_source=opus/bookworm
+sndfile_source=libsndfile/bookworm
+codec_sources="$ogg_source $vorbis_source $flac_source $opus_source $sndfile_source"
 # The math functions the audio code and its libraries call (the rest of what
 # they need from musl is found by following undefined symbols).
 musl_functions="atan atan2 sin cos tan sincos exp exp2 log log2 log10 pow sinf cosf sincosf expf exp2f logf log2f
 log10f powf atanf floor floorf ceil ceilf fabs fabsf scalbn scalbnf fmin fmax round roundf lround lroundf llround
-exp_data exp2f_data log_data log2_data log2f_data logf_data pow_data powf_data"
+exp_data exp2f_data log_data log2_data log2f_data logf_data pow_data powf_data
+ldexp ldexpf frexp frexpf rint rintf lrint lrintf acos asin fmod"
 
 case "$target" in
   windows)
@@ -73,13 +85,14 @@ case "$target" in
     ;;
   linux)
     host=
-    packages=(gcc g++ zlib1g-dev cmake ninja-build make)
+    packages=(gcc g++ cmake ninja-build make)
     cc=gcc
     cxx=g++
     ar=ar
     nm=nm
-    zlib_library=/usr/lib/x86_64-linux-gnu/libz.a
-    zlib_include=/usr/include
+    # Built below, position-independent.
+    zlib_library=
+    zlib_include=
     cmake_target=()
     configure_host=()
     ;;
@@ -111,7 +124,8 @@ check_archive gcem_$gcem_version.orig.tar.gz $gcem_sha256 "gcem $gcem_version so
 # Everything that changes the built libraries goes into the folder's name.
 flags="-O2"
 key_text="target=$target fluidsynth=$fluidsynth_version gcem=$gcem_version lame=$lame_source libzip=$libzip_source musl=$musl_source
-cc=$($cc --version | head -1) zlib=$(sha256sum "$zlib_library" | cut -c1-16) flags=$flags
+codecs=$codec_sources functions=$(echo $musl_functions | sha256sum | cut -c1-16)
+cc=$($cc --version | head -1) zlib=$( [ -n "$zlib_library" ] && sha256sum "$zlib_library" | cut -c1-16 || echo zlib/bookworm) flags=$flags
 script=$(sed -n '/^# --- build ---/,$p' "$0" | sha256sum | cut -c1-16)"
 key=$(echo "$key_text" | sha256sum | cut -c1-16)
 prefix=$cache/$target-fluidsynth$fluidsynth_version-lame3.100-libzip1.7.3-$key
@@ -128,7 +142,7 @@ rm -rf "$prefix"
 mkdir -p "$prefix"
 started=$SECONDS
 
-say "fetching the sources of $lame_source, $libzip_source and $musl_source from Debian's archive"
+say "fetching the sources of $lame_source, $libzip_source, $musl_source and $codec_sources from Debian's archive"
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$work/src"
 sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 >"$apt_dir/mirror" || true
@@ -138,11 +152,18 @@ apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::Source
              -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache::Archives="$apt_dir/archives"
              -o APT::Sandbox::User=root)
 apt-get "${apt_options[@]}" update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; die "cannot read Debian's source index"; }
-(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only -qq "$lame_source" "$libzip_source" "$musl_source") >>"$work/apt.log" 2>&1 ||
-  { cat "$work/apt.log" >&2; die "cannot download the sources of $lame_source, $libzip_source and $musl_source"; }
+# shellcheck disable=SC2086
+(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only -qq "$lame_source" "$libzip_source" "$musl_source" \
+  $codec_sources $( [ -z "$zlib_library" ] && echo zlib/bookworm)) >>"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; die "cannot download the sources of $lame_source, $libzip_source, $musl_source and $codec_sources"; }
 tar -xzf "$work"/src/lame_3.100.orig.tar.gz -C "$work/src"
 tar -xJf "$work"/src/libzip_1.7.3.orig.tar.xz -C "$work/src"
 tar -xzf "$work"/src/musl_1.2.3.orig.tar.gz -C "$work/src"
+tar -xJf "$work"/src/libogg_1.3.5.orig.tar.xz -C "$work/src"
+tar -xzf "$work"/src/libvorbis_1.3.7.orig.tar.gz -C "$work/src"
+tar -xJf "$work"/src/flac_1.4.2+ds.orig.tar.xz -C "$work/src"
+tar -xzf "$work"/src/opus_1.3.1.orig.tar.gz -C "$work/src"
+tar -xzf "$work"/src/libsndfile_1.2.0.orig.tar.gz -C "$work/src"
 tar -xzf "$third_party/fluidsynth-$fluidsynth_version.tar.gz" -C "$work/src"
 tar -xzf "$third_party/gcem_$gcem_version.orig.tar.gz" -C "$work/src"
 gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | head -1)
@@ -159,10 +180,23 @@ say "building LAME"
   # anyway (it reads MinGW's _M_X64 so); on Linux it would take its plain C
   # ones, whose sums round differently.
   CC=$cc CFLAGS="$flags ${pic[*]} -DMIN_ARCH_SSE" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
-    --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1
-  make -j "$jobs" >>"$work/lame.log" 2>&1
-  make install >>"$work/lame.log" 2>&1
+    --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1 &&
+    make -j "$jobs" >>"$work/lame.log" 2>&1 &&
+    make install >>"$work/lame.log" 2>&1
 ) || { tail -30 "$work/lame.log" >&2; die "LAME did not build (log above)"; }
+
+if [ -z "$zlib_library" ]; then
+  say "building zlib"
+  tar -xjf "$work"/src/zlib_1.2.13.dfsg.orig.tar.bz2 -C "$work/src"
+  (
+    cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | head -1)" &&
+      CC=$cc CFLAGS="$flags ${pic[*]}" ./configure --static --prefix="$prefix" >"$work/zlib.log" 2>&1 &&
+      make -j "$jobs" libz.a >>"$work/zlib.log" 2>&1 &&
+      make install >>"$work/zlib.log" 2>&1
+  ) || { tail -30 "$work/zlib.log" >&2; die "zlib did not build (log above)"; }
+  zlib_library=$prefix/lib/libz.a
+  zlib_include=$prefix/include
+fi
 
 cmake_common=("${cmake_target[@]}" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
               -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_SHARED_LIBS=OFF
@@ -174,23 +208,58 @@ say "building libzip"
     -DZLIB_LIBRARY="$zlib_library" -DZLIB_INCLUDE_DIR="$zlib_include" \
     -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF -DENABLE_OPENSSL=OFF \
     -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF \
-    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >"$work/libzip.log" 2>&1
-  cmake --build "$work/libzip-build" -j "$jobs" >>"$work/libzip.log" 2>&1
-  cmake --install "$work/libzip-build" >>"$work/libzip.log" 2>&1
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >"$work/libzip.log" 2>&1 &&
+    cmake --build "$work/libzip-build" -j "$jobs" >>"$work/libzip.log" 2>&1 &&
+    cmake --install "$work/libzip-build" >>"$work/libzip.log" 2>&1
 ) || { tail -30 "$work/libzip.log" >&2; die "libzip did not build (log above)"; }
+
+# The codecs, each found by the next through the prefix's CMake packages and
+# pkg-config files, never through the machine's.
+export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=""
+build_codec() {  # NAME SOURCE_DIR CMAKE_OPTIONS...
+  local name=$1 dir=$2
+  shift 2
+  say "building $name"
+  (
+    cmake -S "$dir" -B "$work/$name-build" "${cmake_common[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF "$@" >"$work/$name.log" 2>&1 &&
+      cmake --build "$work/$name-build" -j "$jobs" >>"$work/$name.log" 2>&1 &&
+      cmake --install "$work/$name-build" >>"$work/$name.log" 2>&1
+  ) || { tail -30 "$work/$name.log" >&2; die "$name did not build (log above)"; }
+}
+build_codec libogg "$work/src/libogg-1.3.5" -DINSTALL_DOCS=OFF
+build_codec libvorbis "$work/src/libvorbis-1.3.7"
+# Opus's release archive left out a file its CMake build includes: the
+# default build type, which is set here anyway.
+: >"$work/src/opus-1.3.1/opus_buildtype.cmake"
+build_codec opus "$work/src/opus-1.3.1" -DOPUS_STACK_PROTECTOR=OFF -DOPUS_BUILD_PROGRAMS=OFF
+# (With its C++ library: FluidSynth's search for FLAC asks for both.)
+build_codec flac "$work/src/flac-1.4.2" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
+  -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF -DWITH_OGG=ON
+build_codec libsndfile "$work/src/libsndfile-1.2.0" -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
+  -DBUILD_EXAMPLES=OFF -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF -DBUILD_REGTEST=OFF -DENABLE_EXPERIMENTAL=OFF
+grep -Eq "SndFile_WITH_EXTERNAL_LIBS (1|ON)\)" "$prefix"/lib/cmake/SndFile/SndFileConfig.cmake ||
+  die "libsndfile was built without Ogg Vorbis (see $work/libsndfile.log): FluidSynth could not read SF3 SoundFonts"
 
 say "building FluidSynth"
 fluidsynth_off=()
-for feature in alsa aufile dbus ipv6 jack ladspa libsndfile midishare opensles oboe network oss dsound wasapi \
+for feature in alsa aufile dbus ipv6 jack ladspa midishare opensles oboe network oss dsound wasapi \
   waveout winmidi sdl3 pulseaudio pipewire readline openmp native-dls signalsmith systemd coreaudio coremidi \
   framework dart kai portaudio unicode; do
   fluidsynth_off+=("-Denable-$feature=OFF")
 done
 (
   cmake -S "$fluidsynth_dir" -B "$work/fluidsynth-build" "${cmake_common[@]}" -Dosal=cpp11 \
-    -DGCEM_INCLUDE_DIR="$gcem_dir/include" "${fluidsynth_off[@]}" -DCMAKE_INSTALL_LIBDIR=lib >"$work/fluidsynth.log" 2>&1
-  cmake --build "$work/fluidsynth-build" -j "$jobs" >>"$work/fluidsynth.log" 2>&1
-  cmake --install "$work/fluidsynth-build" >>"$work/fluidsynth.log" 2>&1
+    -DGCEM_INCLUDE_DIR="$gcem_dir/include" "${fluidsynth_off[@]}" -Denable-libsndfile=ON \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_INSTALL_LIBDIR=lib \
+    -DCMAKE_C_STANDARD_LIBRARIES="$prefix/lib/libogg.a" -DCMAKE_CXX_STANDARD_LIBRARIES="$prefix/lib/libogg.a" \
+    >"$work/fluidsynth.log" 2>&1 || exit 1
+  # (Its own program's link leaves libogg out, which Vorbis and FLAC need
+  # after them: the standard libraries put it at the end of every link.)
+  grep -q "define LIBSNDFILE_HASVORBIS 1" "$work/fluidsynth-build/config.h" ||
+    { echo "FluidSynth found no libsndfile with Ogg Vorbis: it could not read SF3 SoundFonts" >&2; exit 1; }
+  cmake --build "$work/fluidsynth-build" -j "$jobs" >>"$work/fluidsynth.log" 2>&1 &&
+    cmake --install "$work/fluidsynth-build" >>"$work/fluidsynth.log" 2>&1
 ) || { tail -30 "$work/fluidsynth.log" >&2; die "FluidSynth did not build (log above)"; }
 
 say "building libmusl_math.a"
@@ -209,13 +278,17 @@ say "building libmusl_math.a"
   sed -f "$musl/tools/mkalltypes.sed" "$arch_types" "$musl/include/alltypes.h.in" >"$musl/obj/include/bits/alltypes.h"
   # musl's own headers and flags; hidden, so that a Linux module keeps its
   # copy to itself.
-  musl_flags=(-O2 -std=c99 -ffreestanding -nostdinc -fexcess-precision=standard -frounding-math
+  musl_flags=(-O2 -std=c99 -D_XOPEN_SOURCE=700 -ffreestanding -nostdinc -fexcess-precision=standard -frounding-math
               -fno-stack-protector -fvisibility=hidden "${pic[@]}" -I "$musl/arch/x86_64" -I "$musl/arch/generic"
               -I "$musl/obj/include" -I "$musl/src/include" -I "$musl/src/internal" -I "$musl/include")
   pending=$musl_functions
   while [ -n "$pending" ]; do
     for name in $pending; do
-      "$cc" -c "${musl_flags[@]}" "$musl/src/math/$name.c" -o "$work/musl-objects/$name.o"
+      # The x86-64 forms where musl has them: sqrt, lrint, fabs and the like,
+      # single instructions that IEEE rounds exactly.
+      source=$musl/src/math/x86_64/$name.c
+      [ -f "$source" ] || source=$musl/src/math/$name.c
+      "$cc" -c "${musl_flags[@]}" "$source" -o "$work/musl-objects/$name.o" || exit 1
     done
     # What the objects so far call and musl's math folder defines.
     pending=""
@@ -232,8 +305,17 @@ cp "$fluidsynth_dir/LICENSE" "$prefix/licenses/FluidSynth-LICENSE.txt"
 cp "$work/src/lame-3.100/COPYING" "$prefix/licenses/LAME-COPYING.txt"
 cp "$work/src/libzip-1.7.3/LICENSE" "$prefix/licenses/libzip-LICENSE.txt"
 cp "$work/src/musl-1.2.3/COPYRIGHT" "$prefix/licenses/musl-COPYRIGHT.txt"
-cp /usr/share/doc/"$( [ "$target" = windows ] && echo libz-mingw-w64-dev || echo zlib1g-dev)"/copyright \
-  "$prefix/licenses/zlib-copyright.txt"
+cp "$work/src/libogg-1.3.5/COPYING" "$prefix/licenses/libogg-COPYING.txt"
+cp "$work/src/libvorbis-1.3.7/COPYING" "$prefix/licenses/libvorbis-COPYING.txt"
+cp "$work/src/flac-1.4.2/COPYING.Xiph" "$prefix/licenses/FLAC-COPYING.Xiph.txt"
+cp "$work/src/opus-1.3.1/COPYING" "$prefix/licenses/Opus-COPYING.txt"
+cp "$work/src/libsndfile-1.2.0/COPYING" "$prefix/licenses/libsndfile-COPYING.txt"
+if [ "$target" = windows ]; then
+  cp /usr/share/doc/libz-mingw-w64-dev/copyright "$prefix/licenses/zlib-copyright.txt"
+else
+  sed -n '/Copyright notice/,/madler/p' "$(find "$work/src" -maxdepth 2 -path '*zlib-1.2.13*' -name README | head -1)" \
+    >"$prefix/licenses/zlib-copyright.txt"
+fi
 echo "$key_text" >"$prefix/.complete"
 say "built in $((SECONDS - started)) s: $prefix"
 echo "$prefix"

@@ -22,6 +22,8 @@ constexpr const char* kSystemSoundfonts[] = {
     "/usr/share/sounds/sf3/default-GM.sf3",
     "/usr/share/sounds/sf2/TimGM6mb.sf2",  // timgm6mb-soundfont
     "/usr/share/sounds/sf3/MuseScore_General.sf3",
+    "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3",  // musescore-general-soundfont-small
+    "/usr/share/sounds/sf3/FluidR3Mono_GM.sf3",          // fluidr3mono-gm-soundfont
     "/usr/local/share/soundfonts/default.sf2",
 };
 #endif
@@ -30,10 +32,22 @@ constexpr const char* kSystemSoundfonts[] = {
 
 const std::vector<std::string>& default_soundfont_paths() {
   static const std::vector<std::string> paths = [] {
-    // The SoundFont that comes with onpu (the Windows package has one), or
-    // one the user put there, first.
-    const std::string shipped = executable_directory() + kPathSeparator + "soundfonts" + kPathSeparator;
-    std::vector<std::string> found = {shipped + "FluidR3_GM.sf2", shipped + "default.sf2"};
+    // The SoundFont that comes with onpu, or one the user put beside it,
+    // first: in soundfonts/ beside the executable (the Windows package), or
+    // in share/onpu/soundfonts/ beside its bin/ (the Linux package and
+    // cmake --install).
+    const std::string separator(1, kPathSeparator);
+    const std::string here = executable_directory() + separator;
+    std::vector<std::string> folders = {here + "soundfonts" + separator};
+#ifndef _WIN32
+    folders.push_back(here + ".." + separator + "share" + separator + "onpu" + separator + "soundfonts" + separator);
+#endif
+    std::vector<std::string> found;
+    for (const std::string& folder : folders) {
+      for (const char* name : {"FluidR3_GM.sf2", "default.sf2", "FluidR3Mono_GM.sf3"}) {
+        found.push_back(folder + name);
+      }
+    }
 #ifndef _WIN32
     for (const char* system : kSystemSoundfonts) found.push_back(system);
 #endif

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "audio_test_support.h"
+#include "common/file_io.h"
 
 namespace onpu::audio {
 namespace {
@@ -57,6 +60,37 @@ TEST_F(SoundfontLocator, NothingFoundNamesEveryPlaceLookedAtOnOneLine) {
   EXPECT_NE(error.find(dir.file("b.sf2")), std::string::npos);
   EXPECT_NE(error.find("ONPU_SOUNDFONT"), std::string::npos);
   EXPECT_EQ(error.find('\n'), error.size() - 1);
+}
+
+TEST_F(SoundfontLocator, TheDefaultPlacesPutOnpusOwnFirstAndKnowOtherDistributions) {
+  const std::vector<std::string>& places = default_soundfont_paths();
+  auto at = [&](const std::string& place) {
+    return std::find(places.begin(), places.end(), place) - places.begin();
+  };
+  const std::string beside = executable_directory() + kPathSeparator + "soundfonts" + kPathSeparator;
+  struct Case {
+    std::string place;
+    bool on_windows;
+  };
+  const Case in_order[] = {
+      {beside + "FluidR3_GM.sf2", true},
+      {beside + "FluidR3Mono_GM.sf3", true},  // what the packages bring
+      {executable_directory() + "/../share/onpu/soundfonts/FluidR3Mono_GM.sf3", false},
+      {"/usr/share/sounds/sf2/FluidR3_GM.sf2", false},  // Debian's, before the others
+      {"/usr/share/soundfonts/FluidR3_GM.sf2", false},  // Fedora's and Arch's
+      {"/usr/share/soundfonts/default.sf2", false},
+      {"/usr/share/sounds/sf3/MuseScore_General_Lite.sf3", false},
+  };
+  std::ptrdiff_t previous = -1;
+  for (const Case& c : in_order) {
+#ifdef _WIN32
+    if (!c.on_windows) continue;
+#endif
+    const std::ptrdiff_t index = at(c.place);
+    ASSERT_LT(index, static_cast<std::ptrdiff_t>(places.size())) << c.place << " is not looked at";
+    EXPECT_GT(index, previous) << c.place;
+    previous = index;
+  }
 }
 
 }  // namespace

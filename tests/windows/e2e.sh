@@ -19,7 +19,7 @@ set -uo pipefail
 cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
        usage_and_invalid_mode melody_all_modes corpus_all_modes redirected_run_does_not_wait
        osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont
-       osz_package_long_song stars_all_modes)
+       osz_package_long_song stars_all_modes package_contents)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${cases[@]}"
@@ -177,6 +177,17 @@ unpack_package() {
     unzip -q "$package" -d "$work/package" || { fail "cannot unpack $package"; return 1; }
   fi
   package_dir=$(find "$work/package" -mindepth 1 -maxdepth 1 -type d | head -1)
+}
+
+# The package a user downloads: at most 50 MB, with its compressed SoundFont.
+case_package_contents() {
+  local package=${ONPU_WINDOWS_PACKAGE:-} size
+  [ -n "$package" ] && [ -f "$package" ] || { fail "no Windows package (ONPU_WINDOWS_PACKAGE)"; return; }
+  size=$(stat -c %s "$package")
+  echo "  $(basename "$package"): $size bytes"
+  [ "$size" -le 50000000 ] || fail "the package is $size bytes, over 50000000"
+  unzip -Z1 "$package" | grep -q '/soundfonts/FluidR3Mono_GM.sf3$' || fail "the package has no soundfonts/FluidR3Mono_GM.sf3"
+  unzip -Z1 "$package" | grep -q '/licenses/FluidR3Mono_GM-copyright.txt$' || fail "the package has no licence for its SoundFont"
 }
 
 # run_package NAME DIR ARGS...: the package's onpu.exe, with no SoundFont
