@@ -19,7 +19,10 @@ onpu syncs its output before putting it in place.
 The --osz cases print, per case, the wall seconds of `onpu FILE --osz`, the
 seconds per minute of rendered audio and the peak RSS; with --old-build-dir
 (a build of an older onpu) the older build runs each case in the same run and
-its seconds, RSS and the ratio new / old are printed beside.
+its seconds, RSS and the ratio new / old are printed beside. With
+--soundfont PATH, given once or more, each case runs with each SoundFont in
+turn (runs alternating), one line each: for comparing what one costs against
+another.
 
 The --stars cases print, per case, the median wall seconds and the peak RSS
 of the plain conversion and of the same conversion with --stars 5 (a map
@@ -108,13 +111,14 @@ def build_onpu(build, targets):
     subprocess.run(["cmake", "--build", build, "--target"] + targets, check=True, stdout=subprocess.DEVNULL)
 
 
-def osz_once(onpu, midi, out_dir):
+def osz_once(onpu, midi, out_dir, soundfont=None):
     """One `onpu MIDI --osz` in an empty out_dir: (wall or None when refused,
     peak RSS KiB, audio minutes)."""
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
     os.sync()
-    wall, peak, text = run_measured([onpu, midi, "--osz"], out_dir, allow_failure=True)
+    extra = ["--soundfont", soundfont] if soundfont else []
+    wall, peak, text = run_measured([onpu, midi, "--osz"] + extra, out_dir, allow_failure=True)
     found = re.search(r"曲を合成しました: (\d+) 分 (\d+) 秒", text)
     minutes = int(found.group(1)) + int(found.group(2)) / 60 if found else None
     if wall is not None and sorted(os.listdir(out_dir)) != sorted(
@@ -136,32 +140,38 @@ def run_osz(options, work):
         subprocess.run(["cmake", "--build", old_build, "--target", "onpu", "onpu_osz"], check=True,
                        stdout=subprocess.DEVNULL)
         old = os.path.join(old_build, "onpu")
-    print(f"{'case':24} {'audio min':>9} {'seconds':>8} {'s/min':>6} {'RSS MB':>7}"
+    print(f"{'case':36} {'audio min':>9} {'seconds':>8} {'s/min':>6} {'RSS MB':>7}"
           + (f" {'old s':>8} {'old RSS':>7} {'new/old s':>9}" if old else ""), flush=True)
+    soundfonts = options.soundfont or [None]
     for name, notes, tracks, tempos, minutes, piano in cases:
         midi = os.path.join(work, f"osz-{notes}-{tracks}-{tempos}-{minutes}.mid")
         subprocess.run([generator, midi, str(notes), str(tracks), str(tempos), "1", str(minutes)]
                        + (["piano"] if piano else []), check=True)
-        walls, rss, audio = [], 0, None
+        walls = {sf: [] for sf in soundfonts}
+        rss = {sf: 0 for sf in soundfonts}
+        audio = None
         old_walls, old_rss = [], 0
         for _ in range(runs):
-            wall, peak, audio = osz_once(onpu, midi, os.path.join(work, "out"))
-            if wall is None:
-                sys.exit(f"onpu refused {name}")
-            walls.append(wall)
-            rss = max(rss, peak)
+            for soundfont in soundfonts:
+                wall, peak, audio = osz_once(onpu, midi, os.path.join(work, "out"), soundfont)
+                if wall is None:
+                    sys.exit(f"onpu refused {name}")
+                walls[soundfont].append(wall)
+                rss[soundfont] = max(rss[soundfont], peak)
             if old:
                 wall, peak, _ = osz_once(old, midi, os.path.join(work, "out"))
                 old_walls.append(wall)
                 old_rss = max(old_rss, peak)
-        seconds = statistics.median(walls)
-        line = f"{name:24} {audio:9.1f} {seconds:8.1f} {seconds / audio:6.2f} {rss / 1024:7.1f}"
-        if old and None in old_walls:
-            line += f" {'refused':>8} {'':>7} {'':>9}"
-        elif old:
-            old_seconds = statistics.median(old_walls)
-            line += f" {old_seconds:8.1f} {old_rss / 1024:7.1f} {seconds / old_seconds:9.2f}"
-        print(line, flush=True)
+        for soundfont in soundfonts:
+            seconds = statistics.median(walls[soundfont])
+            label = name if soundfont is None else f"{name} {os.path.basename(soundfont)}"
+            line = f"{label:36} {audio:9.1f} {seconds:8.1f} {seconds / audio:6.2f} {rss[soundfont] / 1024:7.1f}"
+            if old and None in old_walls:
+                line += f" {'refused':>8} {'':>7} {'':>9}"
+            elif old:
+                old_seconds = statistics.median(old_walls)
+                line += f" {old_seconds:8.1f} {old_rss / 1024:7.1f} {seconds / old_seconds:9.2f}"
+            print(line, flush=True)
         os.remove(midi)
     shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
 
@@ -222,6 +232,8 @@ def main():
     parser.add_argument("--osz", action="store_true", help="the .osz cases instead of the default ones")
     parser.add_argument("--stars", action="store_true", help="the --stars cases instead of the default ones")
     parser.add_argument("--old-build-dir", default=None, help="with --osz: also run this build's onpu")
+    parser.add_argument("--soundfont", action="append", default=None,
+                        help="with --osz: run each case with this SoundFont (repeat for several)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--work-dir", default=None, help="where inputs and outputs go")
     parser.add_argument("--only", default=None, help="run only cases whose name contains this")

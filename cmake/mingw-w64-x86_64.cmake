@@ -16,9 +16,11 @@ set(CMAKE_C_COMPILER ${ONPU_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ONPU_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${ONPU_MINGW_PREFIX}-windres)
 
-# Headers, libraries and packages come from the MinGW sysroot only, never from
-# the Linux host; programs (the build tools) come from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${ONPU_MINGW_PREFIX})
+# Headers, libraries and packages come from the MinGW sysroot only (and from
+# ONPU_FIND_ROOT_PATH: the prefix of static libraries built for Windows, as
+# scripts/windows-deps.sh builds each on the ones before), never from the
+# Linux host; programs (the build tools) come from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${ONPU_MINGW_PREFIX} ${ONPU_FIND_ROOT_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

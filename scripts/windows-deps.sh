@@ -222,7 +222,7 @@ build_codec() {  # NAME SOURCE_DIR CMAKE_OPTIONS...
   say "building $name"
   (
     cmake -S "$dir" -B "$work/$name-build" "${cmake_common[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
-      -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF "$@" >"$work/$name.log" 2>&1 &&
+      -DCMAKE_FIND_ROOT_PATH="$prefix" -DONPU_FIND_ROOT_PATH="$prefix" -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_TESTING=OFF "$@" >"$work/$name.log" 2>&1 &&
       cmake --build "$work/$name-build" -j "$jobs" >>"$work/$name.log" 2>&1 &&
       cmake --install "$work/$name-build" >>"$work/$name.log" 2>&1
   ) || { tail -30 "$work/$name.log" >&2; die "$name did not build (log above)"; }
@@ -236,7 +236,9 @@ build_codec opus "$work/src/opus-1.3.1" -DOPUS_STACK_PROTECTOR=OFF -DOPUS_BUILD_
 # (With its C++ library: FluidSynth's search for FLAC asks for both.)
 build_codec flac "$work/src/flac-1.4.2" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOCS=OFF \
   -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF -DWITH_OGG=ON
-build_codec libsndfile "$work/src/libsndfile-1.2.0" -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
+# (FLAC's headers declare its functions as a DLL's on Windows unless told
+# the library is static.)
+build_codec libsndfile "$work/src/libsndfile-1.2.0" -DCMAKE_C_FLAGS=-DFLAC__NO_DLL -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
   -DBUILD_EXAMPLES=OFF -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF -DBUILD_REGTEST=OFF -DENABLE_EXPERIMENTAL=OFF
 grep -Eq "SndFile_WITH_EXTERNAL_LIBS (1|ON)\)" "$prefix"/lib/cmake/SndFile/SndFileConfig.cmake ||
   die "libsndfile was built without Ogg Vorbis (see $work/libsndfile.log): FluidSynth could not read SF3 SoundFonts"
@@ -251,8 +253,8 @@ done
 (
   cmake -S "$fluidsynth_dir" -B "$work/fluidsynth-build" "${cmake_common[@]}" -Dosal=cpp11 \
     -DGCEM_INCLUDE_DIR="$gcem_dir/include" "${fluidsynth_off[@]}" -Denable-libsndfile=ON \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_INSTALL_LIBDIR=lib \
-    -DCMAKE_C_STANDARD_LIBRARIES="$prefix/lib/libogg.a" -DCMAKE_CXX_STANDARD_LIBRARIES="$prefix/lib/libogg.a" \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix" -DONPU_FIND_ROOT_PATH="$prefix" \
+    -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_C_STANDARD_LIBRARIES="$prefix/lib/libogg.a" -DCMAKE_CXX_STANDARD_LIBRARIES="$prefix/lib/libogg.a" \
     >"$work/fluidsynth.log" 2>&1 || exit 1
   # (Its own program's link leaves libogg out, which Vorbis and FLAC need
   # after them: the standard libraries put it at the end of every link.)
