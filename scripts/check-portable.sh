@@ -11,12 +11,13 @@
 #   scripts/check-portable.sh PACKAGE.tar.gz [UNPACK_DIR]
 # With UNPACK_DIR the package is left unpacked there (for later checks).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$(pwd)
 die() { echo "check-portable: $*" >&2; exit 1; }
 [ $# -ge 1 ] || die "usage: $0 PACKAGE.tar.gz [UNPACK_DIR]"
+[ -f "$1" ] || die "no package at $1"
 package=$(realpath "$1")
-[ -f "$package" ] || die "no package at $1"
+[ $# -ge 2 ] && unpack_to=$(realpath -m "$2")
+cd "$(dirname "$0")/.."
+root=$(pwd)
 command -v readelf >/dev/null || die "readelf is missing (apt-get install binutils)"
 
 limit=50000000
@@ -25,7 +26,7 @@ echo "check-portable: $(basename "$package"): $size bytes"
 [ "$size" -le "$limit" ] || die "the package is $size bytes, over $limit"
 
 if [ $# -ge 2 ]; then
-  unpacked=$(realpath -m "$2")
+  unpacked=$unpack_to
   rm -rf "$unpacked"
   mkdir -p "$unpacked"
 else
