@@ -51,7 +51,7 @@ case "$kind" in
     (cd "$stage/check" && env -u ONPU_SOUNDFONT "$stage/$name/bin/onpu" melody.mid --osz >"$stage/check.out" 2>"$stage/check.err") ||
       die "the installed onpu failed with --osz: $(cat "$stage/check.err")"
     [ -f "$stage/check/melody.osz" ] || die "the installed onpu wrote no melody.osz"
-    grep -q "^SoundFont: $stage/$name/bin/../share/onpu/soundfonts/" "$stage/check.out" ||
+    grep -q "^SoundFont: $stage/$name/share/onpu/soundfonts/" "$stage/check.out" ||
       die "the installed onpu did not take its own SoundFont: $(grep SoundFont "$stage/check.out")"
     mkdir -p "$out"
     tar -czf "$out/$name.tar.gz" -C "$stage" --owner=0 --group=0 --sort=name "$name"

@@ -37,10 +37,13 @@ const std::vector<std::string>& default_soundfont_paths() {
     // in share/onpu/soundfonts/ beside its bin/ (the Linux package and
     // cmake --install).
     const std::string separator(1, kPathSeparator);
-    const std::string here = executable_directory() + separator;
-    std::vector<std::string> folders = {here + "soundfonts" + separator};
+    const std::string here = executable_directory();
+    std::vector<std::string> folders = {here + separator + "soundfonts" + separator};
 #ifndef _WIN32
-    folders.push_back(here + ".." + separator + "share" + separator + "onpu" + separator + "soundfonts" + separator);
+    // The folder above bin/, named as such so that the SoundFont onpu names
+    // on the console reads plainly.
+    const size_t above = here.rfind(kPathSeparator);
+    if (above != std::string::npos) folders.push_back(here.substr(0, above) + "/share/onpu/soundfonts/");
 #endif
     std::vector<std::string> found;
     for (const std::string& folder : folders) {
@@ -56,9 +59,8 @@ const std::vector<std::string>& default_soundfont_paths() {
   return paths;
 }
 
-bool find_soundfont(const std::string& requested, const char* environment,
-                    const std::vector<std::string>& candidates, std::string* path,
-                    std::string* error) {
+bool find_soundfont(const std::string& requested, const char* environment, const std::vector<std::string>& candidates,
+                    std::string* path, std::string* error) {
   path->clear();
   if (!requested.empty()) {
     if (is_regular_file(requested)) {
@@ -85,14 +87,14 @@ bool find_soundfont(const std::string& requested, const char* environment,
     if (!looked_at.empty()) looked_at += ", ";
     looked_at += candidate;
   }
-  *error = "エラー: SoundFont が見つかりません (--soundfont も ONPU_SOUNDFONT もなく、次のどれもありません: " +
-           looked_at + ")。" + kNoSoundfontHint + "\n";
+  *error =
+      "エラー: SoundFont が見つかりません (--soundfont も ONPU_SOUNDFONT もなく、次のどれもありません: " + looked_at +
+      ")。" + kNoSoundfontHint + "\n";
   return false;
 }
 
 bool find_default_soundfont(const std::string& requested, std::string* path, std::string* error) {
-  return find_soundfont(requested, std::getenv("ONPU_SOUNDFONT"), default_soundfont_paths(), path,
-                        error);
+  return find_soundfont(requested, std::getenv("ONPU_SOUNDFONT"), default_soundfont_paths(), path, error);
 }
 
 }  // namespace onpu::audio

@@ -64,9 +64,7 @@ TEST_F(SoundfontLocator, NothingFoundNamesEveryPlaceLookedAtOnOneLine) {
 
 TEST_F(SoundfontLocator, TheDefaultPlacesPutOnpusOwnFirstAndKnowOtherDistributions) {
   const std::vector<std::string>& places = default_soundfont_paths();
-  auto at = [&](const std::string& place) {
-    return std::find(places.begin(), places.end(), place) - places.begin();
-  };
+  auto at = [&](const std::string& place) { return std::find(places.begin(), places.end(), place) - places.begin(); };
   const std::string beside = executable_directory() + kPathSeparator + "soundfonts" + kPathSeparator;
   struct Case {
     std::string place;
@@ -75,7 +73,9 @@ TEST_F(SoundfontLocator, TheDefaultPlacesPutOnpusOwnFirstAndKnowOtherDistributio
   const Case in_order[] = {
       {beside + "FluidR3_GM.sf2", true},
       {beside + "FluidR3Mono_GM.sf3", true},  // what the packages bring
-      {executable_directory() + "/../share/onpu/soundfonts/FluidR3Mono_GM.sf3", false},
+      {executable_directory().substr(0, executable_directory().rfind('/')) +
+           "/share/onpu/soundfonts/FluidR3Mono_GM.sf3",
+       false},
       {"/usr/share/sounds/sf2/FluidR3_GM.sf2", false},  // Debian's, before the others
       {"/usr/share/soundfonts/FluidR3_GM.sf2", false},  // Fedora's and Arch's
       {"/usr/share/soundfonts/default.sf2", false},
