@@ -133,6 +133,38 @@ void sift_down(std::vector<HeapEntry>& heap, size_t i) {
   heap[i] = moving;
 }
 
+// Takes the tracks' notes out in ascending time, handing each track whose
+// note is next to visit before it moves on: at equal times the lower track
+// goes first, and within a track the events keep their order. heap holds
+// every track that has a note, ordered. False if the file ended early.
+template <typename Visit>
+bool merge_in_time_order(std::vector<std::unique_ptr<TrackNotes>>& notes, std::vector<HeapEntry>& heap,
+                         const PlacementContext& context, const Visit& visit) {
+  while (!heap.empty()) {
+    TrackNotes& top = *notes[heap[0].track];
+    visit(top);
+    if (top.advance(context)) {
+      // A note at the same time as the one just taken stays first: no other
+      // track has that time with a lower number, or it would have gone
+      // before. Chords take this way.
+      if (top.current().time == heap[0].time) continue;
+      heap[0].time = top.current().time;
+    } else {
+      if (top.file_ended()) return false;
+      heap[0] = heap.back();
+      heap.pop_back();
+      if (heap.empty()) break;
+    }
+    sift_down(heap, 0);
+  }
+  return true;
+}
+
+// The read buffer of each of `readers` track readers.
+size_t buffer_size_for(size_t readers) {
+  return std::clamp(kReadBudget / std::max<size_t>(1, readers), kMinBuffer, kMaxBuffer);
+}
+
 // What all threads of one pass share.
 struct PassInput {
   const ByteSource& source;
@@ -344,28 +376,10 @@ bool make_part(const PassInput& in, size_t index, std::vector<std::unique_ptr<Tr
       return false;
     }
   }
-  if (heap.size() > 1) {
-    for (size_t i = heap.size() / 2; i-- > 0;) sift_down(heap, i);
-  }
+  for (size_t i = heap.size() / 2; i-- > 0;) sift_down(heap, i);
   if (!heap.empty()) sink.set_first_channel(notes[heap[0].track]->current().channel);
-  while (!heap.empty()) {
-    TrackNotes& top = *notes[heap[0].track];
-    writer.add_hit_object(top.current());
-    if (top.advance(in.context)) {
-      // A note at the same time as the one just written stays first: no
-      // other track has that time with a lower number, or it would have gone
-      // before. Chords take this way.
-      if (top.current().time == heap[0].time) continue;
-      heap[0].time = top.current().time;
-    } else {
-      if (top.file_ended()) return false;
-      heap[0] = heap.back();
-      heap.pop_back();
-      if (heap.empty()) break;
-    }
-    sift_down(heap, 0);
-  }
-  return true;
+  return merge_in_time_order(notes, heap, in.context,
+                             [&](const TrackNotes& top) { writer.add_hit_object(top.current()); });
 }
 
 // One thread's work: parts, one after another, until none is left.
@@ -391,8 +405,7 @@ void make_parts(const PassInput& in, PartSequencer& sequencer) {
 
 }  // namespace
 
-NotePassPlan plan_note_pass(const TrackScan& scan, const TempoMap& tempo_map, uint64_t part_notes,
-                            unsigned threads) {
+NotePassPlan plan_note_pass(const TrackScan& scan, const TempoMap& tempo_map, uint64_t part_notes, unsigned threads) {
   NotePassPlan plan;
   plan.threads = threads > 0 ? threads : core_threads();
   // With one thread, parts would only cost their restarts.
@@ -434,9 +447,7 @@ NotePassResult write_hit_objects_in_time_order(const ByteSource& source, const T
                                                OutputSink& out, Console& console) {
   const size_t part_count = plan.boundaries.size() + 1;
   const size_t threads = std::clamp<size_t>(plan.threads, 1, std::min<size_t>(part_count, kMaxThreads));
-  const size_t readers = std::max<size_t>(1, scan.tracks.size() * threads);
-  const PassInput in{source, scan, tempo_map, grid, context, plan,
-                     std::clamp(kReadBudget / readers, kMinBuffer, kMaxBuffer)};
+  const PassInput in{source, scan, tempo_map, grid, context, plan, buffer_size_for(scan.tracks.size() * threads)};
   PartSequencer sequencer(part_count, out, console);
   run_on_threads(threads, [&] { make_parts(in, sequencer); });
 
@@ -451,8 +462,7 @@ bool for_each_note_in_time_order(const ByteSource& source, const TrackScan& scan
                                  const std::function<void(const TimedNote&)>& visit) {
   const std::vector<Measure> no_grid;
   const PlacementContext circles;
-  const size_t buffer_size =
-      std::clamp(kReadBudget / std::max<size_t>(1, scan.tracks.size()), kMinBuffer, kMaxBuffer);
+  const size_t buffer_size = buffer_size_for(scan.tracks.size());
   std::vector<std::unique_ptr<TrackNotes>> notes(scan.tracks.size());
   std::vector<HeapEntry> heap;
   for (size_t i = 0; i < notes.size(); ++i) {
@@ -466,22 +476,10 @@ bool for_each_note_in_time_order(const ByteSource& source, const TrackScan& scan
     }
   }
   for (size_t i = heap.size() / 2; i-- > 0;) sift_down(heap, i);
-  while (!heap.empty()) {
-    TrackNotes& top = *notes[heap[0].track];
+  return merge_in_time_order(notes, heap, circles, [&](const TrackNotes& top) {
     const HitObject& object = top.current();
     visit(TimedNote{top.tick(), object.time, static_cast<uint8_t>(object.channel), object.note, object.velocity});
-    if (top.advance(circles)) {
-      if (top.current().time == heap[0].time) continue;
-      heap[0].time = top.current().time;
-    } else {
-      if (top.file_ended()) return false;
-      heap[0] = heap.back();
-      heap.pop_back();
-      if (heap.empty()) break;
-    }
-    sift_down(heap, 0);
-  }
-  return true;
+  });
 }
 
 }  // namespace onpu
