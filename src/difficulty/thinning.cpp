@@ -80,16 +80,28 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
   std::vector<uint32_t> rank(circles.size(), UINT32_MAX);
   for (size_t i = 0; i < n; ++i) rank[order[i]] = static_cast<uint32_t>(i);
 
-  std::map<size_t, StarRating> rated;
+  // The map of the moments that `kept` (a test of a moment's index) keeps:
+  // its rating, its indices.
   std::vector<RatedCircle> map;
-  auto rate = [&](size_t count) {
-    auto found = rated.find(count);
-    if (found != rated.end()) return found->second;
+  auto rate_where = [&](const auto& kept) {
     map.clear();
     for (size_t i = 0; i < circles.size(); ++i) {
-      if (rank[i] < count) map.push_back(circles[i]);
+      if (kept(i)) map.push_back(circles[i]);
     }
-    return rated[count] = rate_circles(map, settings);
+    return rate_circles(map, settings);
+  };
+  auto indices_where = [&](const auto& kept) {
+    std::vector<uint32_t> indices;
+    for (size_t i = 0; i < circles.size(); ++i) {
+      if (kept(i)) indices.push_back(static_cast<uint32_t>(i));
+    }
+    return indices;
+  };
+  auto beginning = [&rank](size_t count) { return [&rank, count](size_t i) { return rank[i] < count; }; };
+  std::map<size_t, StarRating> rated;  // by the length of the beginning
+  auto rate = [&](size_t count) {
+    auto found = rated.find(count);
+    return found != rated.end() ? found->second : rated[count] = rate_where(beginning(count));
   };
   auto distance = [&](const StarRating& rating) { return std::fabs(rating.stars - target_stars); };
 
@@ -120,14 +132,11 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
       // The beginning below the target, and then moments one by one.
       std::vector<bool> in(circles.size(), false);
       for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;
+      auto is_in = [&in](size_t i) { return static_cast<bool>(in[i]); };
       StarRating reached = rate(high - 1);
       for (size_t next = high - 1, tries = 0; next < n && tries < kMostTries; ++next, ++tries) {
         in[order[next]] = true;
-        map.clear();
-        for (size_t i = 0; i < circles.size(); ++i) {
-          if (in[i]) map.push_back(circles[i]);
-        }
-        const StarRating rating = rate_circles(map, settings);
+        const StarRating rating = rate_where(is_in);
         if (rating.stars > target_stars + kCloseEnough) {
           in[order[next]] = false;
           continue;
@@ -137,17 +146,13 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
       }
       if (distance(reached) < distance(rate(best))) {
         result.rating = reached;
-        for (size_t i = 0; i < circles.size(); ++i) {
-          if (in[i]) result.kept.push_back(static_cast<uint32_t>(i));
-        }
+        result.kept = indices_where(is_in);
         return result;
       }
     }
   }
   result.rating = rate(best);
-  for (size_t i = 0; i < circles.size(); ++i) {
-    if (rank[i] < best) result.kept.push_back(static_cast<uint32_t>(i));
-  }
+  result.kept = indices_where(beginning(best));
   return result;
 }
 
