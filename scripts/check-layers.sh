@@ -14,9 +14,10 @@ declare -A allowed=(
   [midi]="common"
   [beatmap]="midi common"
   [difficulty]="beatmap midi common"
-  [conversion]="difficulty beatmap midi common"
+  [layout]="beatmap midi common"
+  [conversion]="difficulty layout beatmap midi common"
   [audio]="beatmap midi common"
-  [cli]="conversion audio difficulty beatmap midi common"
+  [cli]="conversion audio difficulty layout beatmap midi common"
 )
 
 if [ ! -d "$src" ]; then

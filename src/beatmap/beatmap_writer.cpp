@@ -1,5 +1,10 @@
 #include "beatmap/beatmap_writer.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "beatmap/hit_object_writer.h"
 #include "common/console.h"
 
 namespace onpu {
@@ -22,7 +27,7 @@ void append_setting(TextBuffer& out, const char* key, int tenths) {
 }  // namespace
 
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
-                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty) {
+                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty, const PlayLayout* play) {
   out.append("\xEF\xBB\xBF");
   out.append(
       "osu file format v14\n\n"
@@ -70,7 +75,11 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "SliderTickRate:1\n\n"
       "[Events]\n"
       "//Background and Video events\n"
-      "//Break Periods\n"
+      "//Break Periods\n");
+  if (play) {
+    for (const BreakPeriod& period : play->breaks) out.append(format("2,%d,%d\n", period.start_ms, period.end_ms));
+  }
+  out.append(
       "//Storyboard Layer 0 (Background)\n"
       "//Storyboard Layer 1 (Fail)\n"
       "//Storyboard Layer 2 (Pass)\n"
@@ -80,10 +89,30 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "[TimingPoints]\n");
   const std::vector<TimeSignature>& signatures = tempo_map.time_signatures();
   size_t candidate = 0;
-  for (const TempoSegment& segment : tempo_map.segments()) {
-    out.append(format("%d,%.6f,%d,1,0,100,1,0\n", seconds_to_ms(segment.start_seconds), 60000.0 / segment.bpm,
-                      governing_numerator(signatures, segment.tick, &candidate)));
+  // The sliders' volume points go among the timing points in time order,
+  // after a timing point of the same time.
+  std::vector<std::pair<int32_t, int>> volumes;
+  if (play) {
+    for (const PlayObject& object : play->objects) {
+      if (object.slides == 0) continue;
+      volumes.emplace_back(object.time_ms, sample_volume(object.velocity));
+      volumes.emplace_back(object.time_ms + kSliderBodyVolumeDelayMs, kSliderBodyVolume);
+    }
   }
+  size_t next_volume = 0;
+  int32_t meter = 4;
+  auto volumes_before = [&](int64_t time_ms) {
+    for (; next_volume < volumes.size() && volumes[next_volume].first < time_ms; ++next_volume) {
+      out.append(format("%d,-100,%d,1,0,%d,0,0\n", volumes[next_volume].first, meter, volumes[next_volume].second));
+    }
+  };
+  for (const TempoSegment& segment : tempo_map.segments()) {
+    const int32_t time_ms = seconds_to_ms(segment.start_seconds);
+    volumes_before(time_ms);
+    meter = governing_numerator(signatures, segment.tick, &candidate);
+    out.append(format("%d,%.6f,%d,1,0,100,1,0\n", time_ms, 60000.0 / segment.bpm, meter));
+  }
+  volumes_before(INT64_MAX);
   out.append(
       "\n"
       "[Colours]\n"
@@ -96,6 +125,19 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "Combo7 : 255,128,0\n"
       "Combo8 : 255,105,180\n\n"
       "[HitObjects]\n");
+}
+
+BeatLengths::BeatLengths(const TempoMap& tempo_map) {
+  for (const TempoSegment& segment : tempo_map.segments()) {
+    starts_ms_.push_back(seconds_to_ms(segment.start_seconds));
+    beat_ms_.push_back(std::strtod(format("%.6f", 60000.0 / segment.bpm).c_str(), nullptr));
+  }
+}
+
+double BeatLengths::at(int32_t time_ms) const {
+  if (beat_ms_.empty()) return 500.0;
+  const auto after = std::upper_bound(starts_ms_.begin(), starts_ms_.end(), time_ms);
+  return after == starts_ms_.begin() ? beat_ms_.front() : beat_ms_[static_cast<size_t>(after - starts_ms_.begin()) - 1];
 }
 
 }  // namespace onpu

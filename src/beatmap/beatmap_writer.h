@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "beatmap/play_objects.h"
 #include "common/output_sink.h"
 #include "midi/tempo_map.h"
 
@@ -21,7 +22,24 @@ struct BeatmapDifficulty {
 // signature in force at the segment's tick), the combo colours and the
 // "[HitObjects]" line. base_name names the audio file and the title;
 // version_name is the difficulty's name. Lines end in a line feed only.
+// A map laid out for play adds its breaks to [Events] and, among the
+// timing points, the volume points of its sliders.
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
-                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty = BeatmapDifficulty());
+                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty = BeatmapDifficulty(),
+                          const PlayLayout* play = nullptr);
+
+// The beat lengths that the timing points of write_beatmap_header give, as
+// the game reads them back from the text, by time.
+class BeatLengths {
+ public:
+  explicit BeatLengths(const TempoMap& tempo_map);
+  // The beat length of the last timing point at or before time_ms (the
+  // first one's before it).
+  double at(int32_t time_ms) const;
+
+ private:
+  std::vector<int32_t> starts_ms_;
+  std::vector<double> beat_ms_;
+};
 
 }  // namespace onpu

@@ -110,13 +110,12 @@ int convert_and_pack(const std::string& midi_path, const std::string& stem, cons
                      std::vector<OutputRequest>& outputs, const std::vector<int>& star_targets,
                      const Options& options, Console& console) {
   std::vector<std::string> osu_paths;
-  for (OutputRequest& output : outputs) {
-    osu_paths.push_back(output.osu_path);
-    const std::string full_stem = output.osu_path.substr(0, output.osu_path.size() - 4);  // less ".osu"
-    for (int target : star_targets) {
-      output.thinned.push_back(ThinnedRequest{full_stem + star_target_suffix(target) + ".osu", target});
-      osu_paths.push_back(output.thinned.back().osu_path);
-    }
+  for (const OutputRequest& output : outputs) osu_paths.push_back(output.osu_path);
+  // The maps for play are laid out alike in every mode: one per target,
+  // after the full maps.
+  for (int target : star_targets) {
+    outputs.back().thinned.push_back(ThinnedRequest{stem + star_target_suffix(target) + ".osu", target});
+    osu_paths.push_back(outputs.back().thinned.back().osu_path);
   }
   ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
   if (result.error != ConversionError::kNone) return 1;

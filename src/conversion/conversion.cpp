@@ -272,8 +272,8 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       AtomicFileTarget thinned_target(thinned.osu_path);
       ThinnedMap chosen;
       if (result.error == ConversionError::kNone) {
-        result = commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, output.options,
-                                                              thinned.target_hundredths, thinned_target, &chosen));
+        result = commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, thinned.target_hundredths,
+                                                              thinned_target, &chosen));
       }
       if (result.error != ConversionError::kNone) {
         std::fclose(midi);

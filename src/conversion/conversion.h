@@ -101,8 +101,8 @@ struct ThinnedRequest {
 struct OutputRequest {
   std::string osu_path;
   ConversionOptions options;
-  // Written after the full map, in the same mode, each with one line on
-  // console that gives its rating.
+  // Written after the full map, each with one line on console that gives
+  // its rating. They do not depend on the mode: a run asks for them once.
   std::vector<ThinnedRequest> thinned;
 };
 

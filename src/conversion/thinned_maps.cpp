@@ -1,14 +1,53 @@
 #include "conversion/thinned_maps.h"
 
 #include "beatmap/beatmap_writer.h"
-#include "beatmap/hit_object_writer.h"
 #include "beatmap/note_merge.h"
-#include "beatmap/note_placement.h"
+#include "beatmap/play_objects.h"
 #include "common/console.h"
 #include "difficulty/bands.h"
-#include "midi/measure_grid.h"
+#include "layout/play_layout.h"
+#include "midi/note_ends.h"
 
 namespace onpu {
+namespace {
+
+// The moments as the layout reads them.
+std::vector<LayoutNote> layout_notes(const MidiAnalysis& analysis, const MomentPlan& plan) {
+  const BeatLengths beats(analysis.tempo_map);
+  std::vector<LayoutNote> notes;
+  notes.reserve(plan.moments.size());
+  for (const Moment& moment : plan.moments) {
+    LayoutNote note;
+    note.time_ms = moment.top.time_ms;
+    note.end_ms = std::max(moment.end_ms, moment.top.time_ms);
+    note.key = moment.top.key;
+    note.velocity = moment.top.velocity;
+    note.metric_level = static_cast<uint8_t>(moment.level);
+    note.measure = moment.measure;
+    note.beat_ms = beats.at(moment.top.time_ms);
+    notes.push_back(note);
+  }
+  return notes;
+}
+
+// A laid-out map as the rating reads it.
+void rated_objects(const PlayLayout& layout, const std::vector<LayoutNote>& notes, std::vector<RatedObject>* rated) {
+  rated->clear();
+  for (const PlayObject& object : layout.objects) {
+    RatedObject r;
+    r.x = object.x;
+    r.y = object.y;
+    r.time_ms = object.time_ms;
+    r.slides = object.slides;
+    r.end_x = object.end_x;
+    r.end_y = object.end_y;
+    r.length_px = object.length_px;
+    r.beat_length_ms = notes[object.note].beat_ms;
+    rated->push_back(r);
+  }
+}
+
+}  // namespace
 
 bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, MomentPlan* plan) {
   const MetricGrid grid(analysis.tempo_map, analysis.header.division);
@@ -18,41 +57,59 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
     return false;
   }
   plan->moments = std::move(builder.moments());
+  std::vector<HeldNote> held;
+  held.reserve(plan->moments.size());
+  for (const Moment& moment : plan->moments) {
+    held.push_back(HeldNote{moment.top.tick, moment.top.channel, moment.top.key, 0});
+  }
+  if (!find_note_releases(source, analysis.scan, &held)) return false;
+  for (size_t i = 0; i < held.size(); ++i) {
+    Moment& moment = plan->moments[i];
+    if (held[i].release_tick > moment.top.tick) {
+      moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(held[i].release_tick));
+    }
+  }
   plan->order = admission_order(plan->moments);
   return true;
 }
 
-std::string thinned_version_name(const std::string& mode_version, int target_hundredths) {
-  return mode_version + " " + band_for(target_hundredths / 100.0).name +
+std::string thinned_version_name(int target_hundredths) {
+  return std::string(band_for(target_hundredths / 100.0).name) +
          format(" %d.%02d★", target_hundredths / 100, target_hundredths % 100);
 }
 
 ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const MomentPlan& plan,
-                                       const std::string& base_name, const ConversionOptions& options,
-                                       int target_hundredths, OutputTarget& target, ThinnedMap* chosen) {
-  PlacementContext context;
-  context.slider_mode = options.slider_mode;
-  context.horizontal = options.horizontal;
-  context.max_time = analysis.max_time;
-  std::vector<Measure> grid;
-  if (options.slider_mode) grid = build_measure_grid(analysis.tempo_map, context.max_time);
-
-  // Every moment's top voice, placed as the full map places it.
-  std::vector<HitObject> objects;
-  std::vector<RatedCircle> circles;
-  objects.reserve(plan.moments.size());
-  circles.reserve(plan.moments.size());
-  MeasureCursor measures(grid);
-  for (const Moment& moment : plan.moments) {
-    const TimedNote& note = moment.top;
-    const Measure* measure = options.slider_mode ? measures.find(note.time_ms) : nullptr;
-    objects.push_back(place_hit_object(context, note.time_ms, measure, note.channel, note.key, note.velocity));
-    circles.push_back(RatedCircle{objects.back().x, objects.back().y, objects.back().time});
-  }
-
+                                       const std::string& base_name, int target_hundredths, OutputTarget& target,
+                                       ThinnedMap* chosen) {
   const double target_stars = target_hundredths / 100.0;
   const DifficultyBand& band = band_for(target_stars);
-  *chosen = thin_to_rating(circles, plan.order, target_stars, rating_settings(band.header));
+  const RatingSettings settings = rating_settings(band.header);
+  LayoutStyle style = layout_style(band.rank, settings.circle_size, settings.approach_rate);
+  const double base_spacing = style.spacing;
+  const std::vector<LayoutNote> notes = layout_notes(analysis, plan);
+
+  // Each map tried is laid out for play before it is rated.
+  std::vector<LayoutNote> kept_notes;
+  PlayLayout layout;
+  std::vector<RatedObject> rated;
+  auto lay_out = [&](const std::vector<uint32_t>& kept) {
+    kept_notes.clear();
+    for (uint32_t index : kept) kept_notes.push_back(notes[index]);
+    lay_out_for_play(kept_notes, style, &layout);
+    for (PlayObject& object : layout.objects) object.note = kept[object.note];
+  };
+  // The style's own spacing first; wider only when the song cannot reach
+  // the target with every note.
+  for (double scale : spacing_scales(band.rank)) {
+    style.spacing = base_spacing * scale;
+    *chosen = thin_to_rating(plan.moments.size(), plan.order, target_stars, [&](const std::vector<uint32_t>& kept) {
+      lay_out(kept);
+      rated_objects(layout, notes, &rated);
+      return rate_objects(rated, settings);
+    });
+    if (!chosen->topped_out) break;
+  }
+  lay_out(chosen->kept);
 
   ConversionResult result;
   OutputSink* sink = target.open();
@@ -61,19 +118,17 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
     return result;
   }
   TextBuffer text(*sink);
-  write_beatmap_header(text, base_name, thinned_version_name(options.version_name, target_hundredths),
-                       analysis.tempo_map, band.header);
-  NullConsole quiet;
-  HitObjectWriter writer(text, quiet);
-  for (uint32_t index : chosen->kept) writer.add_hit_object(objects[index]);
+  write_beatmap_header(text, base_name, thinned_version_name(target_hundredths), analysis.tempo_map, band.header,
+                       &layout);
+  write_play_objects(text, layout.objects);
   text.flush();
   if (!sink->finish()) {
     result.error = ConversionError::kCannotWriteOsu;
     return result;
   }
-  result.note_count = writer.note_count();
+  result.note_count = static_cast<int>(layout.objects.size());
   result.tempo_change_count = analysis.tempo_map.tempo_change_count();
-  result.keys_used = writer.keys_used();
+  for (const PlayObject& object : layout.objects) result.keys_used.set(object.key);
   return result;
 }
 

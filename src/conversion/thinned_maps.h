@@ -20,18 +20,20 @@ struct MomentPlan {
   std::vector<uint32_t> order;
 };
 
-// Reads the analysed file's notes once more, on one thread, into moments.
-// False if the file ended where the first walk had found bytes.
+// Reads the analysed file's notes once more, on one thread, into moments,
+// then each track once more for the top notes' releases. False if the file
+// ended where the first walk had found bytes.
 bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, MomentPlan* plan);
 
-// The difficulty name of a thinned map: the mode's name, the band and the
-// target, as in "Circle Mode Hard 3.50★".
-std::string thinned_version_name(const std::string& mode_version, int target_hundredths);
+// The difficulty name of a thinned map: the band and the target, as in
+// "Hard 3.50★".
+std::string thinned_version_name(int target_hundredths);
 
-// Writes the thinned map for target_hundredths / 100 stars, in the mode of
-// options, into target's sink; *chosen says what it holds and how it rates.
+// Writes the thinned map for target_hundredths / 100 stars, laid out for
+// play in the style of its band, into target's sink; *chosen says what it
+// holds and how it rates. The same in every mode.
 ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const MomentPlan& plan,
-                                       const std::string& base_name, const ConversionOptions& options,
-                                       int target_hundredths, OutputTarget& target, ThinnedMap* chosen);
+                                       const std::string& base_name, int target_hundredths, OutputTarget& target,
+                                       ThinnedMap* chosen);
 
 }  // namespace onpu

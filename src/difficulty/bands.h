@@ -11,6 +11,7 @@ struct DifficultyBand {
   const char* name;          // "Easy" ... "Expert+"
   double lowest_stars;       // the band holds ratings from here up to the next band's
   BeatmapDifficulty header;  // HP, CS, OD, AR
+  int rank;                  // 0 for Easy up to 5 for Expert+
 };
 
 // The band of a star rating: Easy below 2.0, Normal to 2.7, Hard to 4.0,

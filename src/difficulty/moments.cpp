@@ -27,8 +27,7 @@ bool sounds_above(const TimedNote& candidate, const TimedNote& top) {
 MetricGrid::MetricGrid(const TempoMap& tempo_map, uint16_t division)
     : signatures_(tempo_map.time_signatures()), quarter_ticks_(tempo_map.smpte() ? 0 : division) {}
 
-MetricLevel MetricGrid::level_at(uint64_t tick) const {
-  if (quarter_ticks_ == 0 || signatures_.empty()) return MetricLevel::kOffGrid;
+MetricGrid::Place MetricGrid::place_of(uint64_t tick) const {
   auto after = std::partition_point(signatures_.begin(), signatures_.end(),
                                     [tick](const TimeSignature& s) { return s.tick <= tick; });
   const TimeSignature& signature = after == signatures_.begin() ? signatures_.front() : *std::prev(after);
@@ -36,7 +35,23 @@ MetricLevel MetricGrid::level_at(uint64_t tick) const {
   const uint64_t denominator =
       signature.denominator >= 1 && signature.denominator <= 64 ? static_cast<uint64_t>(signature.denominator) : 4;
   const uint64_t beat = std::max<uint64_t>(1, quarter_ticks_ * 4 / denominator);
-  const uint64_t measure = beat * static_cast<uint64_t>(std::clamp(signature.numerator, 1, 255));
+  return Place{&signature, beat, beat * static_cast<uint64_t>(std::clamp(signature.numerator, 1, 255))};
+}
+
+uint64_t MetricGrid::measure_at(uint64_t tick) const {
+  if (quarter_ticks_ == 0 || signatures_.empty()) return 0;
+  const Place place = place_of(tick);
+  const uint64_t offset = tick - std::min(tick, place.signature->tick) + place.beat / 12;
+  const uint64_t index = static_cast<uint64_t>(place.signature - signatures_.data());
+  return (index << 40) + std::min<uint64_t>(offset / place.measure, (uint64_t{1} << 40) - 1);
+}
+
+MetricLevel MetricGrid::level_at(uint64_t tick) const {
+  if (quarter_ticks_ == 0 || signatures_.empty()) return MetricLevel::kOffGrid;
+  const Place place = place_of(tick);
+  const TimeSignature& signature = *place.signature;
+  const uint64_t beat = place.beat;
+  const uint64_t measure = place.measure;
   const uint64_t offset = tick - std::min(tick, signature.tick);
   const uint64_t tolerance = beat / 12;
   if (on_line(offset, measure, tolerance)) return MetricLevel::kDownbeat;
@@ -54,6 +69,8 @@ void MomentBuilder::add(const TimedNote& note) {
     moment.level = grid_.level_at(note.tick);
     moment.loudest = note.velocity;
     moment.note_count = 1;
+    moment.measure = grid_.measure_at(note.tick);
+    moment.end_ms = note.time_ms;
     moments_.push_back(moment);
     first_time_ = note.time_ms;
     last_time_ = note.time_ms;
@@ -61,7 +78,10 @@ void MomentBuilder::add(const TimedNote& note) {
   }
   last_time_ = note.time_ms;
   Moment& moment = moments_.back();
-  if (sounds_above(note, moment.top)) moment.top = note;
+  if (sounds_above(note, moment.top)) {
+    moment.top = note;
+    moment.end_ms = note.time_ms;
+  }
   moment.loudest = std::max(moment.loudest, note.velocity);
   if (moment.note_count < UINT16_MAX) ++moment.note_count;
 }

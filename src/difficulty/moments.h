@@ -33,6 +33,8 @@ struct Moment {
   MetricLevel level = MetricLevel::kOffGrid;  // of the moment's first note
   uint8_t loudest = 0;                        // the highest velocity of its notes
   uint16_t note_count = 0;                    // at most 65535 counted
+  uint64_t measure = 0;                       // of the moment's first note (MetricGrid::measure_at)
+  int32_t end_ms = 0;                         // the top note's release; its time until known
 };
 
 // The measures and beats of a song by its time signatures, for telling a
@@ -40,10 +42,21 @@ struct Moment {
 // counts as on a grid line when it lies within a twelfth of a beat of it.
 class MetricGrid {
  public:
+  struct Place {
+    const TimeSignature* signature;
+    uint64_t beat;     // ticks
+    uint64_t measure;  // ticks
+  };
   explicit MetricGrid(const TempoMap& tempo_map, uint16_t division);
   MetricLevel level_at(uint64_t tick) const;
+  // A number for the measure that holds tick, the same for every tick of a
+  // measure and growing with the ticks (0 when the file counts in SMPTE
+  // frames). A note just before a bar line, within the grid's tolerance,
+  // counts in the measure it leads into.
+  uint64_t measure_at(uint64_t tick) const;
 
  private:
+  Place place_of(uint64_t tick) const;
   std::vector<TimeSignature> signatures_;
   uint64_t quarter_ticks_ = 0;  // 0 when the file counts in SMPTE frames
 };

@@ -41,6 +41,9 @@ constexpr double kCloseEnough = 0.02;
 // such a spike are left out. This many tries at most.
 constexpr size_t kMostTries = 256;
 
+// The first beginning tried: a map shorter than this rates in no time.
+constexpr size_t kFirstTry = 256;
+
 }  // namespace
 
 std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
@@ -74,25 +77,16 @@ std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
   return order;
 }
 
-ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::vector<uint32_t>& order,
-                          double target_stars, const RatingSettings& settings) {
+ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, double target_stars,
+                          const RateKept& rate_kept) {
   const size_t n = order.size();
-  std::vector<uint32_t> rank(circles.size(), UINT32_MAX);
+  std::vector<uint32_t> rank(moment_count, UINT32_MAX);
   for (size_t i = 0; i < n; ++i) rank[order[i]] = static_cast<uint32_t>(i);
 
-  // The map of the moments that `kept` (a test of a moment's index) keeps:
-  // its rating, its indices.
-  std::vector<RatedCircle> map;
-  auto rate_where = [&](const auto& kept) {
-    map.clear();
-    for (size_t i = 0; i < circles.size(); ++i) {
-      if (kept(i)) map.push_back(circles[i]);
-    }
-    return rate_circles(map, settings);
-  };
+  // The indices that `kept` (a test of a moment's index) keeps, ascending.
   auto indices_where = [&](const auto& kept) {
     std::vector<uint32_t> indices;
-    for (size_t i = 0; i < circles.size(); ++i) {
+    for (size_t i = 0; i < moment_count; ++i) {
       if (kept(i)) indices.push_back(static_cast<uint32_t>(i));
     }
     return indices;
@@ -101,54 +95,61 @@ ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::ve
   std::map<size_t, StarRating> rated;  // by the length of the beginning
   auto rate = [&](size_t count) {
     auto found = rated.find(count);
-    return found != rated.end() ? found->second : rated[count] = rate_where(beginning(count));
+    return found != rated.end() ? found->second : rated[count] = rate_kept(indices_where(beginning(count)));
   };
   auto distance = [&](const StarRating& rating) { return std::fabs(rating.stars - target_stars); };
 
-  size_t best = n;
+  // The shortest beginning that reaches the target, as if the rating only
+  // grew with the map: first by doubling from a short beginning, so that a
+  // map of a few thousand moments out of millions costs about as much to
+  // find as it costs to rate, then by halving.
+  size_t low = 0;
+  size_t high = std::min<size_t>(n, kFirstTry);
+  while (high < n && rate(high).stars < target_stars) {
+    low = high + 1;
+    high = std::min(n, high * 2);
+  }
   ThinnedMap result;
-  if (rate(n).stars < target_stars) {
+  if (rate(high).stars < target_stars) {
     result.topped_out = true;
-  } else {
-    // The shortest beginning that reaches the target, as if the rating only
-    // grew with the map.
-    size_t low = 0;
-    size_t high = n;
-    while (low < high) {
-      const size_t middle = low + (high - low) / 2;
-      if (rate(middle).stars >= target_stars) {
-        high = middle;
-      } else {
-        low = middle + 1;
-      }
+    result.rating = rate(n);
+    result.kept = indices_where(beginning(n));
+    return result;
+  }
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (rate(middle).stars >= target_stars) {
+      high = middle;
+    } else {
+      low = middle + 1;
     }
-    best = high;
-    const size_t first = high > kNeighbours ? high - kNeighbours : 0;
-    const size_t last = std::min(n, high + kNeighbours);
-    for (size_t count = first; count <= last; ++count) {
-      if (distance(rate(count)) < distance(rate(best))) best = count;
+  }
+  size_t best = high;
+  const size_t first = high > kNeighbours ? high - kNeighbours : 0;
+  const size_t last = std::min(n, high + kNeighbours);
+  for (size_t count = first; count <= last; ++count) {
+    if (distance(rate(count)) < distance(rate(best))) best = count;
+  }
+  if (distance(rate(best)) > kCloseEnough && high > 0) {
+    // The beginning below the target, and then moments one by one.
+    std::vector<bool> in(moment_count, false);
+    for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;
+    auto is_in = [&in](size_t i) { return static_cast<bool>(in[i]); };
+    StarRating reached = rate(high - 1);
+    for (size_t next = high - 1, tries = 0; next < n && tries < kMostTries; ++next, ++tries) {
+      in[order[next]] = true;
+      const StarRating rating = rate_kept(indices_where(is_in));
+      if (rating.stars > target_stars + kCloseEnough) {
+        in[order[next]] = false;
+        continue;
+      }
+      reached = rating;
+      if (rating.stars >= target_stars - kCloseEnough) break;
     }
-    if (distance(rate(best)) > kCloseEnough && high > 0) {
-      // The beginning below the target, and then moments one by one.
-      std::vector<bool> in(circles.size(), false);
-      for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;
-      auto is_in = [&in](size_t i) { return static_cast<bool>(in[i]); };
-      StarRating reached = rate(high - 1);
-      for (size_t next = high - 1, tries = 0; next < n && tries < kMostTries; ++next, ++tries) {
-        in[order[next]] = true;
-        const StarRating rating = rate_where(is_in);
-        if (rating.stars > target_stars + kCloseEnough) {
-          in[order[next]] = false;
-          continue;
-        }
-        reached = rating;
-        if (rating.stars >= target_stars - kCloseEnough) break;
-      }
-      if (distance(reached) < distance(rate(best))) {
-        result.rating = reached;
-        result.kept = indices_where(is_in);
-        return result;
-      }
+    if (distance(reached) < distance(rate(best))) {
+      result.rating = reached;
+      result.kept = indices_where(is_in);
+      return result;
     }
   }
   result.rating = rate(best);

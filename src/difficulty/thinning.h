@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "difficulty/moments.h"
@@ -32,10 +33,13 @@ struct ThinnedMap {
   bool topped_out = false;  // the map of every moment rates below the target
 };
 
-// The beginning of the admission order whose map of circles rates closest to
-// target_stars. circles holds one placed circle per moment, in the moments'
-// order. When even the map of every moment rates below the target, that map.
-ThinnedMap thin_to_rating(const std::vector<RatedCircle>& circles, const std::vector<uint32_t>& order,
-                          double target_stars, const RatingSettings& settings);
+// The rating of the map that keeps the moments at kept (ascending indices).
+using RateKept = std::function<StarRating(const std::vector<uint32_t>& kept)>;
+
+// The beginning of the admission order (of moment_count moments) whose map
+// rates closest to target_stars. When even the map of every moment rates
+// below the target, that map.
+ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, double target_stars,
+                          const RateKept& rate_kept);
 
 }  // namespace onpu
