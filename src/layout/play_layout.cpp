@@ -148,7 +148,7 @@ class Placer {
             const bool right_way = key_step > 0 ? u.y <= -0.42 : u.y >= 0.42;
             // A step of a semitone or two may go sideways: the map needs
             // its level moves too.
-            if (!right_way) score += std::abs(key_step) <= 2 && std::fabs(u.y) < 0.3 ? 1.2 : 5.0;
+            if (!right_way) score += std::abs(key_step) <= 2 && std::fabs(u.y) < 0.3 ? 2.5 : 5.0;
           } else {
             score += 0.6 * std::fabs(u.y);
           }

@@ -234,5 +234,56 @@ TEST(BeatmapHeader, HeadersOfTheThreeModesDifferOnlyInTheVersionLine) {
   EXPECT_EQ(headers[0], headers[2]);
 }
 
+// A map laid out for play: a circle, a slider that goes back and forth once
+// with a new combo, a break, and a slider over a tempo change.
+TEST(BeatmapHeader, MapForPlayWritesItsBreaksSliderVolumesAndObjects) {
+  TempoMap map(480);
+  map.add_tempo(0, 600000);
+  map.add_tempo(1200, 500000);  // at 1500 ms
+  map.finish();
+  PlayLayout play;
+  PlayObject circle;
+  circle.x = 10, circle.y = 20, circle.time_ms = 0, circle.key = 60, circle.velocity = 127, circle.new_combo = true;
+  PlayObject slider;
+  slider.x = 100, slider.y = 200, slider.time_ms = 600, slider.key = 72, slider.velocity = 64;
+  slider.slides = 2, slider.end_x = 170, slider.end_y = 200, slider.length_px = 70.0, slider.new_combo = true;
+  PlayObject later = slider;
+  later.time_ms = 1500, later.slides = 1, later.length_px = 123.45, later.new_combo = false;
+  play.objects = {circle, slider, later};
+  play.breaks = {{700, 1400}};
+
+  StringSink sink;
+  TextBuffer out(sink);
+  write_beatmap_header(out, "song", "Hard 3.50★", map, BeatmapDifficulty(), &play);
+  write_play_objects(out, play.objects);
+  out.flush();
+  EXPECT_NE(sink.text.find("//Break Periods\n2,700,1400\n//Storyboard Layer 0"), std::string::npos);
+  // Each slider's head at its note's volume, the rest of it nearly silent.
+  EXPECT_EQ(timing_points(sink.text),
+            "0,600.000000,4,1,0,100,1,0\n"
+            "600,-100,4,1,0,50,0,0\n"
+            "606,-100,4,1,0,5,0,0\n"
+            "1500,500.000000,4,1,0,100,1,0\n"
+            "1500,-100,4,1,0,50,0,0\n"
+            "1506,-100,4,1,0,5,0,0\n");
+  EXPECT_EQ(sink.text.substr(sink.text.find("[HitObjects]\n")),
+            "[HitObjects]\n"
+            "10,20,0,5,0,0:0:0:100:piano/60.mp3\n"
+            "100,200,600,6,0,L|170:200,2,70.00,0|0|0,0:0|0:0|0:0,0:0:0:0:piano/72.mp3\n"
+            "100,200,1500,2,0,L|170:200,1,123.45,0|0,0:0|0:0,0:0:0:0:piano/72.mp3\n");
+}
+
+TEST(BeatLengths, AreTheTimingPointsAsWrittenAtEachTime) {
+  TempoMap map(480);
+  map.add_tempo(0, 600000);
+  map.add_tempo(1200, 461538);  // 461.538 ms a beat from 1500 ms
+  map.finish();
+  const BeatLengths beats(map);
+  EXPECT_EQ(beats.at(-5), 600.0);
+  EXPECT_EQ(beats.at(1499), 600.0);
+  EXPECT_EQ(beats.at(1500), 461.538);
+  EXPECT_EQ(beats.at(100000), 461.538);
+}
+
 }  // namespace
 }  // namespace onpu

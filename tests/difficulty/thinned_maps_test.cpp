@@ -22,7 +22,9 @@ using test::TempDir;
 struct Line {
   int x = 0, y = 0, time = 0, type = 0;
   int key = 0;
-  std::string sample;  // from the hit sound on: ",0,0:0:0:<volume>:piano/<key>.mp3"
+  int volume = 0;      // of a circle; a slider's comes from its timing points
+  int slides = 0;      // 0: a circle
+  double length = 0;   // of a slider
 };
 
 std::vector<Line> hit_objects(const std::string& osu) {
@@ -30,10 +32,16 @@ std::vector<Line> hit_objects(const std::string& osu) {
   std::istringstream text(test::hit_object_lines(osu));
   for (std::string row; std::getline(text, row);) {
     Line line;
-    int consumed = 0;
-    EXPECT_EQ(std::sscanf(row.c_str(), "%d,%d,%d,%d%n", &line.x, &line.y, &line.time, &line.type, &consumed), 4);
-    line.sample = row.substr(static_cast<size_t>(consumed));
-    line.key = std::stoi(line.sample.substr(line.sample.rfind('/') + 1));
+    EXPECT_EQ(std::sscanf(row.c_str(), "%d,%d,%d,%d", &line.x, &line.y, &line.time, &line.type), 4) << row;
+    if (line.type & 2) {
+      int end_x = 0, end_y = 0;
+      const size_t curve = row.find(",L|");
+      EXPECT_EQ(std::sscanf(row.c_str() + curve, ",L|%d:%d,%d,%lf", &end_x, &end_y, &line.slides, &line.length), 4)
+          << row;
+    }
+    const size_t sample = row.rfind(":piano/");
+    line.key = std::stoi(row.substr(sample + 7));
+    line.volume = std::stoi(row.substr(row.rfind(':', sample - 1) + 1));
     lines.push_back(line);
   }
   return lines;
@@ -44,6 +52,17 @@ std::string header_value(const std::string& osu, const std::string& key) {
   if (at == std::string::npos) return "(none)";
   const size_t start = at + key.size() + 2;
   return osu.substr(start, osu.find('\n', start) - start);
+}
+
+// The uninherited timing points of a map.
+std::string uninherited_points(const std::string& osu) {
+  const size_t start = osu.find("[TimingPoints]");
+  std::istringstream lines(osu.substr(start, osu.find("[Colours]") - start));
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(",-100,") == std::string::npos) kept += line + "\n";
+  }
+  return kept;
 }
 
 // The rating printed for a thinned map's file, and whether it topped out.
@@ -63,8 +82,9 @@ bool printed_rating(const std::string& out, double target, const std::string& na
   return true;
 }
 
-// Whatever the song: every circle is a circle of the full map (time,
-// position, sample and volume), and no two share a millisecond.
+// Whatever the song: every object plays a note of the full map (its time,
+// key and, for a circle, volume), no two are closer than 10 ms, and every
+// object lies on the playfield.
 void expect_drawn_from(const std::vector<Line>& full, const std::vector<Line>& thinned, const std::string& what) {
   std::multimap<int, const Line*> by_time;
   for (const Line& line : full) by_time.emplace(line.time, &line);
@@ -73,12 +93,13 @@ void expect_drawn_from(const std::vector<Line>& full, const std::vector<Line>& t
     auto [from, to] = by_time.equal_range(line.time);
     EXPECT_TRUE(std::any_of(from, to,
                             [&](const auto& entry) {
-                              return entry.second->x == line.x && entry.second->y == line.y &&
-                                     entry.second->sample == line.sample;
+                              return entry.second->key == line.key &&
+                                     (line.slides > 0 || entry.second->volume == line.volume);
                             }))
-        << what << ": no such circle in the full map at " << line.time << " ms";
+        << what << ": no such note in the full map at " << line.time << " ms";
+    EXPECT_TRUE(line.x >= 0 && line.x <= 512 && line.y >= 0 && line.y <= 384) << what << " at " << line.time;
     if (i > 0) {
-      EXPECT_LT(thinned[i - 1].time, line.time) << what;
+      EXPECT_GE(line.time - thinned[i - 1].time, 10) << what;
     }
   }
 }
@@ -90,6 +111,15 @@ TEST(ThinnedMaps, KeepTheTopVoiceOfEachMomentAtTheRatingAskedFor) {
   test::write_file(dir.file("piece.mid"), test::played_piece({5, 64, 600000, true, true}));
   test::RunResult run = test::run_onpu({"piece.mid", "both", "--stars", "1.5,3.2,4.1,9.5"}, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
+  // The maps for play are the same in every mode: one per target.
+  TempDir circle_dir;
+  test::write_file(circle_dir.file("piece.mid"), test::played_piece({5, 64, 600000, true, true}));
+  test::RunResult circle_run = test::run_onpu({"piece.mid", "--stars", "1.5,3.2,4.1,9.5"}, circle_dir.path());
+  ASSERT_EQ(circle_run.status, 0) << circle_run.err;
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"piece-1.50stars.osu", "piece-3.20stars.osu", "piece-4.10stars.osu",
+                                                      "piece-9.50stars.osu", "piece-circle.osu",
+                                                      "piece-slider-horizontal.osu", "piece-slider-vertical.osu",
+                                                      "piece.mid"}));
 
   struct Band {
     double target;
@@ -103,83 +133,76 @@ TEST(ThinnedMaps, KeepTheTopVoiceOfEachMomentAtTheRatingAskedFor) {
                         {3.2, "Hard", "5", "4", "6", "7.5"},
                         {4.1, "Insane", "5.5", "4", "7.5", "8.8"},
                         {9.5, "Expert+", "6", "4.5", "9", "9.7"}};
-  const char* const versions[] = {"Circle Mode", "Vertical Slider Mode", "Horizontal Slider Mode"};
-  for (int mode = 0; mode < 3; ++mode) {
-    const std::string full_text = test::read_file(dir.file(std::string("piece-") + kModes[mode] + ".osu"));
-    const std::vector<Line> full = hit_objects(full_text);
-    for (const Band& band : bands) {
-      char name[96];
-      std::snprintf(name, sizeof name, "piece-%s-%.2fstars.osu", kModes[mode], band.target);
-      SCOPED_TRACE(name);
-      const std::string text = test::read_file(dir.file(name));
-      const std::vector<Line> thinned = hit_objects(text);
-      expect_drawn_from(full, thinned, name);
+  const std::string full_text = test::read_file(dir.file("piece-circle.osu"));
+  const std::vector<Line> full = hit_objects(full_text);
+  for (const Band& band : bands) {
+    char name[96];
+    std::snprintf(name, sizeof name, "piece-%.2fstars.osu", band.target);
+    SCOPED_TRACE(name);
+    const std::string text = test::read_file(dir.file(name));
+    EXPECT_TRUE(text == test::read_file(circle_dir.file(name)));
+    const std::vector<Line> thinned = hit_objects(text);
+    expect_drawn_from(full, thinned, name);
 
-      double stars = 0;
-      bool top = false;
-      ASSERT_TRUE(printed_rating(run.out, band.target, name, &stars, &top)) << run.out;
-      if (band.target < 9) {
-        EXPECT_FALSE(top);
-        EXPECT_NEAR(stars, band.target, 0.1);
-      } else {
-        EXPECT_TRUE(top);  // the piece tops out near 5 stars
-        EXPECT_LT(stars, band.target);
-      }
-      char version[96];
-      std::snprintf(version, sizeof version, "%s %s %.2f★", versions[mode], band.name, band.target);
-      EXPECT_EQ(header_value(text, "Version"), version);
-      EXPECT_EQ(header_value(text, "HPDrainRate"), band.hp);
-      EXPECT_EQ(header_value(text, "CircleSize"), band.cs);
-      EXPECT_EQ(header_value(text, "OverallDifficulty"), band.od);
-      EXPECT_EQ(header_value(text, "ApproachRate"), band.ar);
-      // The rest of the header is the full map's.
-      auto from_timing_points = [](const std::string& osu) {
-        const size_t start = osu.find("[TimingPoints]");
-        return osu.substr(start, osu.find("[HitObjects]") - start);
-      };
-      EXPECT_EQ(from_timing_points(text), from_timing_points(full_text));
-      EXPECT_EQ(header_value(text, "Title"), "piece");
-      EXPECT_EQ(header_value(text, "StackLeniency"), header_value(full_text, "StackLeniency"));
-
-      // The top voice: the chords of this piece roll over at most 20 ms
-      // around their beat, and moments lie 120 ms apart or more.
-      if (mode == 0) {
-        for (const Line& kept : thinned) {
-          for (const Line& other : full) {
-            if (std::abs(other.time - kept.time) < 40 && other.y != 220 /* drums */) {
-              EXPECT_LE(other.key, kept.key) << "at " << kept.time << " ms";
-            }
-          }
-        }
-      }
-
-      if (top) continue;
-      // No long silence while the song plays on: a gap between circles is
-      // the music's own, or at most a few seconds longer.
-      for (size_t i = 1; i < thinned.size(); ++i) {
-        int longest_rest = 0;
-        int previous = thinned[i - 1].time;
-        for (const Line& line : full) {
-          if (line.time > thinned[i - 1].time && line.time <= thinned[i].time) {
-            longest_rest = std::max(longest_rest, line.time - previous);
-            previous = line.time;
-          }
-        }
-        EXPECT_LE(thinned[i].time - thinned[i - 1].time - longest_rest, 3000) << "after " << thinned[i - 1].time;
-      }
-      // No burst far denser than the rest: per 2 seconds at most about
-      // twice the circles of the densest stretch of the music's own pace.
-      std::map<int, int> per_window;
-      for (const Line& line : thinned) ++per_window[line.time / 2000];
-      std::vector<int> counts;
-      for (const auto& [window, count] : per_window) counts.push_back(count);
-      std::sort(counts.begin(), counts.end());
-      EXPECT_LE(counts.back(), 3 * counts[counts.size() / 2] + 2);
+    double stars = 0;
+    bool top = false;
+    ASSERT_TRUE(printed_rating(run.out, band.target, name, &stars, &top)) << run.out;
+    if (band.target < 9) {
+      EXPECT_FALSE(top);
+      EXPECT_NEAR(stars, band.target, 0.1);
+    } else {
+      EXPECT_TRUE(top);  // the piece tops out near 5 stars
+      EXPECT_LT(stars, band.target);
     }
+    char version[96];
+    std::snprintf(version, sizeof version, "%s %.2f★", band.name, band.target);
+    EXPECT_EQ(header_value(text, "Version"), version);
+    EXPECT_EQ(header_value(text, "HPDrainRate"), band.hp);
+    EXPECT_EQ(header_value(text, "CircleSize"), band.cs);
+    EXPECT_EQ(header_value(text, "OverallDifficulty"), band.od);
+    EXPECT_EQ(header_value(text, "ApproachRate"), band.ar);
+    // The song's own timing points; the sliders add their volume points.
+    EXPECT_EQ(uninherited_points(text), uninherited_points(full_text));
+    EXPECT_EQ(header_value(text, "Title"), "piece");
+    EXPECT_EQ(header_value(text, "StackLeniency"), header_value(full_text, "StackLeniency"));
+
+    // The top voice: the chords of this piece roll over at most 20 ms
+    // around their beat, and moments lie 120 ms apart or more.
+    for (const Line& kept : thinned) {
+      for (const Line& other : full) {
+        if (std::abs(other.time - kept.time) < 40 && other.y != 220 /* drums */) {
+          EXPECT_LE(other.key, kept.key) << "at " << kept.time << " ms";
+        }
+      }
+    }
+
+    if (top) continue;
+    // No long silence while the song plays on: a gap between objects is the
+    // music's own, or at most a few seconds longer (a held note's slider
+    // counts as playing).
+    for (size_t i = 1; i < thinned.size(); ++i) {
+      int longest_rest = 0;
+      int previous = thinned[i - 1].time;
+      for (const Line& line : full) {
+        if (line.time > thinned[i - 1].time && line.time <= thinned[i].time) {
+          longest_rest = std::max(longest_rest, line.time - previous);
+          previous = line.time;
+        }
+      }
+      EXPECT_LE(thinned[i].time - thinned[i - 1].time - longest_rest, 3000) << "after " << thinned[i - 1].time;
+    }
+    // No burst far denser than the rest: per 2 seconds at most about
+    // twice the objects of the densest stretch of the music's own pace.
+    std::map<int, int> per_window;
+    for (const Line& line : thinned) ++per_window[line.time / 2000];
+    std::vector<int> counts;
+    for (const auto& [window, count] : per_window) counts.push_back(count);
+    std::sort(counts.begin(), counts.end());
+    EXPECT_LE(counts.back(), 3 * counts[counts.size() / 2] + 2);
   }
 }
 
-TEST(ThinnedMaps, CorpusFilesInEveryModeKeepCirclesOfTheFullMap) {
+TEST(ThinnedMaps, CorpusFilesKeepNotesOfTheFullMap) {
   const std::string corpus = test::corpus_dir();
   if (corpus.empty()) GTEST_SKIP() << "no shared MIDI corpus beside this checkout (../shared/corpus)";
   int converted = 0;
@@ -195,18 +218,16 @@ TEST(ThinnedMaps, CorpusFilesInEveryModeKeepCirclesOfTheFullMap) {
       continue;
     }
     ++converted;
-    for (const char* mode : kModes) {
-      const std::vector<Line> full = hit_objects(test::read_file(dir.file(std::string("song-") + mode + ".osu")));
-      for (double target : {1.0, 3.33}) {
-        char file[64];
-        std::snprintf(file, sizeof file, "song-%s-%.2fstars.osu", mode, target);
-        expect_drawn_from(full, hit_objects(test::read_file(dir.file(file))), file);
-        double stars = 0;
-        bool top = false;
-        EXPECT_TRUE(printed_rating(run.out, target, file, &stars, &top)) << run.out;
-        if (top) {
-          EXPECT_LT(stars, target);
-        }
+    const std::vector<Line> full = hit_objects(test::read_file(dir.file("song-circle.osu")));
+    for (double target : {1.0, 3.33}) {
+      char file[64];
+      std::snprintf(file, sizeof file, "song-%.2fstars.osu", target);
+      expect_drawn_from(full, hit_objects(test::read_file(dir.file(file))), file);
+      double stars = 0;
+      bool top = false;
+      EXPECT_TRUE(printed_rating(run.out, target, file, &stars, &top)) << run.out;
+      if (top) {
+        EXPECT_LT(stars, target);
       }
     }
   }

@@ -7,6 +7,7 @@
 
 #include "midi/measure_grid.h"
 #include "midi/midi_header.h"
+#include "midi/note_ends.h"
 #include "midi/tempo_map.h"
 #include "midi/track_scan.h"
 #include "support/harness.h"
@@ -195,6 +196,48 @@ TEST(MeasureListing, CircleModePrintsNoListing) {
   test::Converted c =
       test::convert_bytes(song().note_on(0, 0, 60, 100).end_of_track(7681).bytes(), test::Mode::kCircle);
   EXPECT_EQ(c.out.find("小節"), std::string::npos) << c.out;
+}
+
+// --- how long notes are held ---------------------------------------------
+
+// The release ticks of the notes (tick, channel, key) asked for in file.
+std::vector<uint64_t> releases_of(const Bytes& file, const std::vector<HeldNote>& asked) {
+  MemorySource source(file.data(), file.size());
+  MidiHeader header;
+  uint64_t first_chunk = 0;
+  EXPECT_TRUE(read_midi_header(source, &header, &first_chunk));
+  TempoMap map(header.division);
+  TrackScan scan;
+  NullConsole console;
+  EXPECT_EQ(scan_tracks(source, header.track_count, first_chunk, &map, &scan, console).outcome, ScanOutcome::kOk);
+  std::vector<HeldNote> notes = asked;
+  EXPECT_TRUE(find_note_releases(source, scan, &notes));
+  std::vector<uint64_t> ticks;
+  for (const HeldNote& note : notes) ticks.push_back(note.release_tick);
+  return ticks;
+}
+
+TEST(NoteReleases, NoteOffsZeroVelocitiesAndStrikesAnewEndNotes) {
+  const Bytes file = Smf()
+                         .header(1, 2, 480)
+                         .track()
+                         .note_on(0, 0, 60, 100)     // released by a Note Off at 480
+                         .note_on(0, 1, 60, 100)     // its own channel: released at 960
+                         .note_on(0, 0, 64, 100)     // struck anew at 240, that one released at 720
+                         .note_on(240, 0, 64, 90)
+                         .note_off(240, 0, 60)
+                         .note_on(240, 0, 64, 0)     // velocity 0 releases
+                         .note_off(240, 1, 60)
+                         .note_on(0, 0, 67, 100)     // never released
+                         .note_on(0, 0, 69, 100)     // released in the other track only
+                         .end_of_track()
+                         .track()
+                         .note_off(2000, 0, 69)
+                         .end_of_track()
+                         .bytes();
+  const std::vector<HeldNote> asked = {{0, 0, 60, 0},   {0, 1, 60, 0},   {0, 0, 64, 0},  {240, 0, 64, 0},
+                                       {960, 0, 67, 0}, {960, 0, 69, 0}, {5, 0, 61, 0}};
+  EXPECT_EQ(releases_of(file, asked), (std::vector<uint64_t>{480, 960, 240, 720, 960, 960, 5}));
 }
 
 }  // namespace

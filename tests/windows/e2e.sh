@@ -400,21 +400,27 @@ case_corpus_all_modes() {
   done
 }
 
-# Maps thinned to star ratings in every mode: the same notes chosen, the
-# same ratings printed, though the C library's maths functions round
-# otherwise on Windows.
+# Maps for play at star ratings in every band, with mode both: the same notes
+# chosen, the same layout (sliders, combos, breaks), the same ratings
+# printed, though the C library's maths functions round otherwise on
+# Windows. Songs of bench/play_songs.py give sliders and breaks.
 case_stars_all_modes() {
-  local files=("$melody") file name w l wd osu written
+  local files=("$melody") file name w l wd osu written songs="$work/songs"
   for name in test-all-gm-sounds.mid test-karaoke-kar.mid test-multichannel-chords-3.mid; do
     [ -f "$corpus/$name" ] && files+=("$corpus/$name")
   done
+  if python3 "$here/../../bench/play_songs.py" "$songs" >/dev/null; then
+    files+=("$songs/played.mid" "$songs/arrangement.mid" "$songs/etude-played.mid")
+  else
+    fail "bench/play_songs.py could not write its songs"
+  fi
   for file in "${files[@]}"; do
     name=$(basename "$file")
     w=$(fresh_dir "$file" "$name")
     l=$(fresh_dir "$file" "$name")
     wd=$(windows_dir "$w")
-    run_windows win "$w" "$name" both --stars 0.8,2.5,4,6.5
-    run_linux lin "$l" "$name" both --stars 0.8,2.5,4,6.5
+    run_windows win "$w" "$name" both --stars 0.8,2.3,3.3,4.6,5.8,7
+    run_linux lin "$l" "$name" both --stars 0.8,2.3,3.3,4.6,5.8,7
     expect_status win "$(cat "$work/lin.status")"
     mapfile -t written < <(cd "$l" && LC_ALL=C ls -A)
     expect_entries "$w" "${written[@]}"
