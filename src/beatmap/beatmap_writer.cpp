@@ -129,7 +129,10 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
 
 BeatLengths::BeatLengths(const TempoMap& tempo_map) {
   for (const TempoSegment& segment : tempo_map.segments()) {
-    starts_ms_.push_back(seconds_to_ms(segment.start_seconds));
+    // Of two timing points in one millisecond the game keeps the first.
+    const int32_t start_ms = seconds_to_ms(segment.start_seconds);
+    if (!starts_ms_.empty() && starts_ms_.back() == start_ms) continue;
+    starts_ms_.push_back(start_ms);
     beat_ms_.push_back(std::strtod(format("%.6f", 60000.0 / segment.bpm).c_str(), nullptr));
   }
 }

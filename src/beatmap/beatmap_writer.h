@@ -34,7 +34,8 @@ class BeatLengths {
  public:
   explicit BeatLengths(const TempoMap& tempo_map);
   // The beat length of the last timing point at or before time_ms (the
-  // first one's before it).
+  // first one's before it); of timing points in the same millisecond, the
+  // first.
   double at(int32_t time_ms) const;
 
  private:

@@ -99,6 +99,10 @@ double accent_of(const LayoutNote& note, const LayoutNote& before, double mean_v
   return std::min(accent, 1.0);
 }
 
+// How far p lies from a slider's body, the segment from its head to its
+// turning point.
+double distance_to_body(Vec p, const struct Placed& slider);
+
 // An object as the placement of the ones after it sees it.
 struct Placed {
   Vec head;
@@ -108,6 +112,13 @@ struct Placed {
   double end_ms = 0.0;
   bool slider = false;
 };
+
+double distance_to_body(Vec p, const Placed& slider) {
+  const Vec body = minus(slider.tail, slider.head);
+  const double squared = dot(body, body);
+  const double along = squared > 0.0 ? std::clamp(dot(minus(p, slider.head), body) / squared, 0.0, 1.0) : 0.0;
+  return length(minus(p, add(slider.head, times(body, along))));
+}
 
 class Placer {
  public:
@@ -174,8 +185,10 @@ class Placer {
 
   // The direction of a slider's body from its head: onwards from the move
   // that reached the head, turning the way the flow turns, into new ground,
-  // away from what is still on screen. span is its length.
-  Vec place_tail(Vec head, double span, double start_ms) {
+  // away from what is still on screen, ending where the next note (next_key,
+  // next_step above this one; next_step 0 when there is none or it repeats)
+  // finds room to go its way. span is its length.
+  Vec place_tail(Vec head, double span, double start_ms, int next_key, int next_step) {
     const Vec incoming = last_move_ok_ ? last_move_ : Vec{1.0, 0.0};
     double best_score = 0.0;
     Vec best_tail = head;
@@ -189,7 +202,11 @@ class Placer {
       const double side = cross(incoming, u) * turn_sign_;
       double score = std::fabs(along - 0.7) + (side < 0 ? 0.6 : 0.0);
       score += ground_penalty(tail);
-      score += crowd_penalty(tail, start_ms, 0);
+      score += crowd_penalty(tail, start_ms, 0) + crowd_penalty(add(head, times(u, 0.5 * span)), start_ms, 0);
+      if (next_step != 0) {
+        score += 1.2 * std::fabs(tail.y - height_of(next_key)) / 384.0;
+        if ((next_step > 0 && tail.y < kTop + 80.0) || (next_step < 0 && tail.y > kBottom - 80.0)) score += 1.5;
+      }
       if (!found || score < best_score) {
         best_score = score;
         best_tail = tail;
@@ -270,8 +287,18 @@ class Placer {
     for (size_t back = placed_.size(); back-- > 0;) {
       const Placed& other = placed_[back];
       if (other.end_ms < appears - 4000.0) break;
-      if (placed_.size() - back <= skip_last || other.end_ms < appears) continue;
-      if (length(minus(p, other.head)) < near || (other.slider && length(minus(p, other.tail)) < near)) {
+      if (other.end_ms < appears) continue;
+      if (placed_.size() - back <= skip_last) {
+        // The object just before: the move leaves from its end, but not
+        // back over a slider's head and body.
+        if (other.slider && other.end.x == other.tail.x && other.end.y == other.tail.y) {
+          Placed start = other;
+          start.tail = add(other.head, times(minus(other.tail, other.head), 0.6));
+          if (distance_to_body(p, start) < near) penalty += 2.0;
+        }
+        continue;
+      }
+      if (length(minus(p, other.head)) < near || (other.slider && distance_to_body(p, other) < near)) {
         penalty += penalty == 0.0 ? 4.0 : 1.0;
       }
     }
@@ -530,7 +557,8 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
       const int slides = 1 + static_cast<int>((total_px - 1e-9) / style.longest_span_px);
       const double span = to_hundredths(total_px / slides);
       const Vec exact_head{static_cast<double>(object.x), static_cast<double>(object.y)};
-      const Vec tail = placer.place_tail(exact_head, span, note.time_ms);
+      const int next_key = p + 1 < planned.size() ? notes[planned[p + 1].note].key : note.key;
+      const Vec tail = placer.place_tail(exact_head, span, note.time_ms, next_key, next_key - note.key);
       object.slides = slides;
       object.end_x = to_pixel(tail.x);
       object.end_y = to_pixel(tail.y);
