@@ -177,6 +177,38 @@ FIGURES = ["stars", "objects", "slider_share", "combo_max", "grid_share", "dir_e
            "longest_unbroken_gap_ms", "concurrent_pairs", "offscreen"]
 
 
+BANDS = ["Easy", "Normal", "Hard", "Insane", "Expert", "Expert+"]
+# Per band, Easy to Expert+: what a map for play keeps.
+LIMITS = {
+    "combo_max": [10, 12, 12, 16, 20, 20],
+    "v_max": [0.40, 0.70, 1.60, 3.00, 3.70, 5.00],
+    "crowd_share": [0.03, 0.05, 0.05, 0.10, 0.15, 0.20],
+    "tde_flag_share": [0.02, 0.05, None, None, None, None],
+    "overlap_far_share": [0.01, 0.01, 0.02, 0.02, 0.02, 0.02],
+    "ds_cv": [None, None, 0.30, None, None, None],
+}
+LEAST_GRID = [0.45, 0.5, 0.5, 0.5, 0.85, 0.85]
+
+
+def rules_broken(band, r):
+    """The rules of a map for play that the map r (mapqual's figures) breaks."""
+    b = BANDS.index(band)
+    out = []
+    for figure, limits in LIMITS.items():
+        if limits[b] is not None and isinstance(r.get(figure), (int, float)) and r[figure] > limits[b]:
+            out.append(f"{figure} {r[figure]} > {limits[b]}")
+    if r["objects"] >= 150 and r["grid_share"] < LEAST_GRID[b]:
+        out.append(f"grid_share {r['grid_share']} < {LEAST_GRID[b]}")
+    checks = [("dir_entropy", 0.90, False), ("pitch_dir_agree", 0.75, False), ("turn_back_share", 0.30, True),
+              ("slider_share", 0.85, True), ("longest_unbroken_gap_ms", 4000, True),
+              ("concurrent_pairs", 0, True), ("offscreen", 0, True)]
+    for figure, limit, most in checks:
+        value = r.get(figure)
+        if isinstance(value, (int, float)) and (value > limit if most else value < limit):
+            out.append(f"{figure} {value} {'>' if most else '<'} {limit}")
+    return out
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
@@ -208,6 +240,10 @@ def main():
         by_band.setdefault(figures["version"].split(" ")[0], []).append(figures)
         if "--each" in sys.argv:
             print(" ".join(f"{k}={figures.get(k)}" for k in ["file"] + FIGURES))
+    broken = []
+    for band, rows in by_band.items():
+        for r in rows:
+            broken += [f"{os.path.basename(r['file'])}: {what}" for what in rules_broken(band, r)]
     print("band     maps " + " ".join(f"{f[:9]:>9}" for f in FIGURES))
     for band in ["Easy", "Normal", "Hard", "Insane", "Expert", "Expert+"]:
         rows = by_band.get(band, [])
@@ -218,6 +254,9 @@ def main():
             values = [r[f] for r in rows if isinstance(r.get(f), (int, float))]
             cells.append(f"{statistics.median(values):9.3f}" if values else f"{'-':>9}")
         print(f"{band:8} {len(rows):4} " + " ".join(cells))
+    print(f"{len(broken)} rules broken in {len(maps)} maps")
+    for line in broken:
+        print("  " + line)
     return 0
 
 

@@ -33,6 +33,9 @@ constexpr int32_t kBreakRestMs = 3000;
 constexpr int32_t kBreakLeadMs = 200;
 constexpr int32_t kShortestBreakMs = 650;
 
+// At most this many sliders follow each other.
+constexpr int kMostSlidersInARow = 3;
+
 // A rest of this many beats ends a phrase: the next object starts a combo.
 constexpr double kPhraseRestBeats = 2.0;
 
@@ -299,7 +302,7 @@ class Placer {
         continue;
       }
       if (length(minus(p, other.head)) < near || (other.slider && distance_to_body(p, other) < near)) {
-        penalty += penalty == 0.0 ? 4.0 : 1.0;
+        penalty += penalty == 0.0 ? 6.0 : 1.0;
       }
     }
     return penalty;
@@ -386,6 +389,7 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const La
   constexpr double kNever = 1e18;
   std::vector<Planned> planned;
   planned.reserve(notes.size());
+  int sliders_in_a_row = 0;
   size_t i = 0;
   while (i < notes.size()) {
     const LayoutNote& note = notes[i];
@@ -411,6 +415,13 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const La
         next = i + 2;
       }
     }
+    // A map of sliders only plays like one long drag: after a few sliders
+    // in a row a note is tapped.
+    if (duration > 0.0 && sliders_in_a_row >= kMostSlidersInARow) {
+      duration = 0.0;
+      next = i + 1;
+    }
+    sliders_in_a_row = duration > 0.0 ? sliders_in_a_row + 1 : 0;
     planned.push_back(Planned{i, duration});
     i = next;
   }
