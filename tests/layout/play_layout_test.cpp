@@ -163,15 +163,26 @@ TEST(PlayLayout, HeldNotesBecomeSlidersAndShortOnesCircles) {
   PlayLayout layout;
   lay_out_for_play(notes, layout_style(2, 4.0, 7.5), &layout);
   ASSERT_EQ(layout.objects.size(), notes.size());
+  int sliders = 0;
+  int in_a_row = 0;
   for (const PlayObject& object : layout.objects) {
     if (object.time_ms < 8000) {
-      // Half a beat: the rest of the beat is left for the next tap.
-      EXPECT_EQ(object.slides, 1) << object.time_ms;
-      EXPECT_DOUBLE_EQ(object.length_px, 70.0);
+      // Half a beat: the rest of the beat is left for the next tap; after
+      // three sliders in a row one note is tapped.
+      if (object.slides > 0) {
+        EXPECT_EQ(object.slides, 1) << object.time_ms;
+        EXPECT_DOUBLE_EQ(object.length_px, 70.0);
+        ++sliders;
+        EXPECT_LE(++in_a_row, 3) << object.time_ms;
+      } else {
+        EXPECT_EQ(in_a_row, 3) << object.time_ms;
+        in_a_row = 0;
+      }
     } else {
       EXPECT_EQ(object.slides, 0) << object.time_ms;
     }
   }
+  EXPECT_EQ(sliders, 12);
 }
 
 TEST(PlayLayout, NoNotesNoObjectsAndOneNoteOneCircle) {
