@@ -84,8 +84,7 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
   const double target_stars = target_hundredths / 100.0;
   const DifficultyBand& band = band_for(target_stars);
   const RatingSettings settings = rating_settings(band.header);
-  LayoutStyle style = layout_style(band.rank, settings.circle_size, settings.approach_rate);
-  const double base_spacing = style.spacing;
+  LayoutStyle style;
   const std::vector<LayoutNote> notes = layout_notes(analysis, plan);
 
   // Each map tried is laid out for play before it is rated.
@@ -98,10 +97,10 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
     lay_out_for_play(kept_notes, style, &layout);
     for (PlayObject& object : layout.objects) object.note = kept[object.note];
   };
-  // The style's own spacing first; wider only when the song cannot reach
+  // The band's own style first; the others only when the song cannot reach
   // the target with every note.
-  for (double scale : spacing_scales(band.rank)) {
-    style.spacing = base_spacing * scale;
+  for (const LayoutStyle& candidate : layout_styles(band.rank, settings.circle_size, settings.approach_rate)) {
+    style = candidate;
     *chosen = thin_to_rating(plan.moments.size(), plan.order, target_stars, [&](const std::vector<uint32_t>& kept) {
       lay_out(kept);
       rated_objects(layout, notes, &rated);

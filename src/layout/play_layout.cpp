@@ -162,7 +162,7 @@ class Placer {
             const bool right_way = key_step > 0 ? u.y <= -0.42 : u.y >= 0.42;
             // A step of a semitone or two may go sideways: the map needs
             // its level moves too.
-            if (!right_way) score += std::abs(key_step) <= 2 && std::fabs(u.y) < 0.3 ? 2.5 : 5.0;
+            if (!right_way) score += std::abs(key_step) <= 2 && std::fabs(u.y) < 0.3 ? (run ? 1.8 : 2.5) : 5.0;
           } else {
             score += 0.6 * std::fabs(u.y);
           }
@@ -399,7 +399,10 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const La
     double duration = 0.0;
     if (held >= style.slider_min_beats * note.beat_ms - 1.0) {
       size_t under = i + 1;
-      while (under < notes.size() && notes[under].time_ms < note.end_ms && notes[under].key < note.key) ++under;
+      while (style.slider_over_lower_notes && under < notes.size() && notes[under].time_ms < note.end_ms &&
+             notes[under].key < note.key) {
+        ++under;
+      }
       if (under > i + 1) {
         duration = slider_duration(note, held, time_of(under), style);
         if (duration > 0.0) next = under;
@@ -447,16 +450,16 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
       style = LayoutStyle{1.0, true, 0.0, 1.0, 0.64, 240.0, 10, 4, 0.5, 0.5, 0.5, 210.0, 1.05};
       break;
     case 2:  // Hard: accents stand out a little
-      style = LayoutStyle{1.2, false, 0.3, 0.8, 1.45, 300.0, 10, 5, 0.5, 0.25, 0.5, 230.0, 0.55};
+      style = LayoutStyle{1.2, false, 0.3, 0.8, 1.45, 300.0, 10, 5, 0.5, 0.25, 0.25, 230.0, 0.55};
       break;
     case 3:  // Insane: jumps on accents, compact runs
-      style = LayoutStyle{1.4, false, 0.9, 0.6, 2.7, 320.0, 13, 6, 0.5, 0.25, 0.25, 240.0, 0.55};
+      style = LayoutStyle{1.4, false, 0.9, 0.6, 2.7, 320.0, 13, 6, 0.25, 0.25, 0.25, 240.0, 0.55};
       break;
     case 4:  // Expert
-      style = LayoutStyle{1.4, false, 1.0, 0.55, 3.4, 350.0, 16, 6, 0.5, 0.25, 0.25, 240.0, 0.55};
+      style = LayoutStyle{1.4, false, 1.0, 0.55, 3.4, 350.0, 16, 6, 0.25, 0.25, 0.25, 240.0, 0.55};
       break;
     default:  // Expert+
-      style = LayoutStyle{1.3, false, 1.1, 0.5, 4.6, 370.0, 16, 8, 0.5, 0.25, 0.25, 240.0, 0.55};
+      style = LayoutStyle{1.3, false, 1.1, 0.5, 4.6, 370.0, 16, 8, 0.25, 0.25, 0.25, 240.0, 0.55};
       break;
   }
   style.circle_size = circle_size;
@@ -464,19 +467,24 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
   return style;
 }
 
-std::vector<double> spacing_scales(int band_rank) {
-  switch (std::clamp(band_rank, 0, 5)) {
-    case 0:
-      return {1.0, 1.2};
-    case 1:
-      return {1.0, 1.2, 1.4};
-    case 2:
-      return {1.0, 1.3, 1.7, 2.2};
-    case 3:
-      return {1.0, 1.3, 1.7, 2.2};
-    default:
-      return {1.0, 1.3, 1.7, 2.2, 2.8};
+std::vector<LayoutStyle> layout_styles(int band_rank, double circle_size, double approach_rate) {
+  static const std::vector<double> kScales[] = {
+      {1.0, 1.2}, {1.0, 1.2, 1.4}, {1.0, 1.3, 1.7, 2.2}, {1.0, 1.3, 1.7, 2.2}, {1.0, 1.3, 1.7, 2.2, 2.8},
+      {1.0, 1.3, 1.7, 2.2, 2.8}};
+  const LayoutStyle own = layout_style(band_rank, circle_size, approach_rate);
+  std::vector<LayoutStyle> styles = {own};
+  // Every note its own object: no slider leaves a note out, and no slider
+  // is shorter than half a beat.
+  LayoutStyle denser = own;
+  denser.slider_over_lower_notes = false;
+  denser.rhythm_slider_beats = 0.0;
+  denser.slider_min_beats = std::max(own.slider_min_beats, 0.5);
+  for (double scale : kScales[std::clamp(band_rank, 0, 5)]) {
+    LayoutStyle wider = denser;
+    wider.spacing = own.spacing * scale;
+    styles.push_back(wider);
   }
+  return styles;
 }
 
 void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyle& style, PlayLayout* layout) {

@@ -54,6 +54,7 @@ struct LayoutStyle {
   double recovery_beats = 0.5;    // at least this much between a slider's end and the next object
   double longest_span_px = 200.0; // a longer slider goes back and forth over a shorter path
   double rhythm_slider_beats = 0.0; // two notes at most this far apart may be one slider (0: never)
+  bool slider_over_lower_notes = true; // a held note's slider leaves out the lower notes under it
   double circle_size = 4.0;       // the map's CircleSize
   double approach_rate = 5.0;     // the map's ApproachRate
 };
@@ -62,11 +63,14 @@ struct LayoutStyle {
 // header's circle size and approach rate.
 LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate);
 
-// The multiples of a style's spacing that a map may take when even every
-// note at the style's own spacing rates below its target: a song of few
-// notes reaches a higher rating by wider jumps, as a mapper would map it.
-// 1 first. Where spacing follows time exactly it stays equal at any scale.
-std::vector<double> spacing_scales(int band_rank);
+// The styles a map of a band may take, in the order they are tried: the
+// band's own first, then, for a song whose every note rates below the
+// target in it, one where every note is an object of its own (no slider
+// leaves a note out, none is shorter than half a beat), then wider and
+// wider spacing: a song of few notes reaches a higher rating by wider jumps,
+// as a mapper would map it. Where spacing follows time exactly it stays
+// equal at any scale.
+std::vector<LayoutStyle> layout_styles(int band_rank, double circle_size, double approach_rate);
 
 // Lays out notes (in time order, at least 10 ms apart where it matters: a
 // note within 10 ms of the previous object's end is left out) in the style.
