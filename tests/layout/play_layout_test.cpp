@@ -167,11 +167,11 @@ TEST(PlayLayout, HeldNotesBecomeSlidersAndShortOnesCircles) {
   int in_a_row = 0;
   for (const PlayObject& object : layout.objects) {
     if (object.time_ms < 8000) {
-      // Half a beat: the rest of the beat is left for the next tap; after
-      // three sliders in a row one note is tapped.
+      // Three quarters of a beat: the last quarter is left for the next
+      // tap; after three sliders in a row one note is tapped.
       if (object.slides > 0) {
         EXPECT_EQ(object.slides, 1) << object.time_ms;
-        EXPECT_DOUBLE_EQ(object.length_px, 70.0);
+        EXPECT_DOUBLE_EQ(object.length_px, 105.0);
         ++sliders;
         EXPECT_LE(++in_a_row, 3) << object.time_ms;
       } else {
