@@ -36,6 +36,9 @@ constexpr int32_t kShortestBreakMs = 650;
 // At most this many sliders follow each other.
 constexpr int kMostSlidersInARow = 3;
 
+// A slider goes back and forth at most this many times over its path.
+constexpr double kMostSlides = 4.0;
+
 // A rest of this many beats ends a phrase: the next object starts a combo.
 constexpr double kPhraseRestBeats = 2.0;
 
@@ -353,14 +356,21 @@ void key_range(const std::vector<LayoutNote>& notes, int* lowest, int* highest) 
   }
 }
 
+// The game times a slider by the beat length clamped to 6 ms - 1 minute: on
+// a beat outside that range it would not last as long as its note.
+bool sliders_keep_time(double beat_ms) { return beat_ms >= 6.0 && beat_ms <= 60000.0; }
+
 // How long a note held for held_ms plays as a slider, in ms, when the next
 // object comes at next_ms (0: a circle): as long as it is held, leaving the
 // style's recovery before the next object, a whole number of snap steps
 // when the note sits on the song's grid.
 double slider_duration(const LayoutNote& note, double held_ms, double next_ms, const LayoutStyle& style) {
   const double beat = note.beat_ms;
+  if (!sliders_keep_time(beat)) return 0.0;
   const double recovery = std::max(style.recovery_beats * beat, 4.0 * kClosestMs);
   double duration = std::min(held_ms, next_ms - note.time_ms - recovery);
+  // A note held for very long ends its slider early.
+  duration = std::min(duration, kMostSlides * style.longest_span_px / kBeatPixels * beat);
   if (note.metric_level <= 3) {
     const double step = style.slider_snap_beats * beat;
     double steps = std::floor((duration + 2.0) / step);
@@ -412,8 +422,8 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const La
     if (duration == 0.0 && i + 1 < notes.size()) {
       const double gap = time_of(i + 1) - note.time_ms;
       const double recovery = std::max(style.recovery_beats * note.beat_ms, 4.0 * kClosestMs);
-      if (gap <= style.rhythm_slider_beats * note.beat_ms && gap >= style.slider_min_beats * note.beat_ms - 1.0 &&
-          time_of(i + 2) - time_of(i + 1) >= recovery) {
+      if (sliders_keep_time(note.beat_ms) && gap <= style.rhythm_slider_beats * note.beat_ms &&
+          gap >= style.slider_min_beats * note.beat_ms - 1.0 && time_of(i + 2) - time_of(i + 1) >= recovery) {
         duration = gap;
         next = i + 2;
       }

@@ -120,7 +120,7 @@ TEST(CommandLine, HelpFlagsPrintUsageToStandardOutput) {
     for (const char* line :
          {"  options:\n", "    --osz            - 譜面セット (.osz) も作成（曲の音声とピアノ音を含む）\n",
           "    --soundfont PATH - --osz で使う SoundFont ファイル\n",
-          "    --stars LIST     - 星の数 (例: 4.5 や 1.8,2.5,3.5) ごとに、その難易度に間引いた譜面も作成\n",
+          "    --stars LIST     - 星の数 (例: 4.5 や 1.8,2.5,3.5) ごとに、その難易度で遊べる譜面 (スライダー・コンボ・休憩つき) も作成\n",
           "    --version        - バージョンを表示\n",
           "    -h, --help       - この使い方を表示\n"}) {
       expected.push_back(line);

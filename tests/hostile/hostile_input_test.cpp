@@ -514,5 +514,33 @@ TEST(HostileInput, EveryFuzzCorpusInputEndsInBeatmapOrOneMessage) {
   EXPECT_GT(inputs, 0);
 }
 
+TEST(HostileInput, HeldNotesAtExtremeTemposMakeBoundedMapsForPlay) {
+  // A beat of a microsecond, then one of 16.7 seconds; notes held for tens
+  // of thousands of beats and for a hundredth of one. A slider goes back and forth at
+  // most four times, and none is made where the game would time it by
+  // another beat length than its own.
+  Smf smf;
+  smf.header(0, 1, 1).track().tempo(0, 1);
+  for (int i = 0; i < 200; ++i) smf.note_on(i == 0 ? 0 : 10000, 0, 60 + i % 12, 100).note_off(90000, 0, 60 + i % 12);
+  smf.tempo(0, 0xFFFFFF);
+  for (int i = 0; i < 200; ++i) smf.note_on(1, 0, 60 + i % 12, 100).note_off(i % 2 == 0 ? 3000 : 1, 0, 60 + i % 12);
+  TempDir dir;
+  write_file(dir.file("song.mid"), smf.end_of_track().bytes());
+  RunResult run = run_onpu({"song.mid", "--stars", "1,5,12"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"song-1.00stars.osu", "song-5.00stars.osu", "song-12.00stars.osu"}) {
+    std::istringstream lines(hit_object_lines(read_file(dir.file(name))));
+    int objects = 0;
+    for (std::string line; std::getline(lines, line); ++objects) {
+      int x = 0, y = 0, time = 0, type = 0, end_x = 0, end_y = 0, slides = 0;
+      if (std::sscanf(line.c_str(), "%d,%d,%d,%d,0,L|%d:%d,%d", &x, &y, &time, &type, &end_x, &end_y, &slides) == 7) {
+        EXPECT_LE(slides, 4) << name << ": " << line.substr(0, 80);
+        EXPECT_GE(time, 20000) << name << ": a slider on the beat of a microsecond: " << line.substr(0, 80);
+      }
+    }
+    EXPECT_GT(objects, 0) << name;
+  }
+}
+
 }  // namespace
 }  // namespace onpu::test
