@@ -176,8 +176,11 @@ class Placer {
         score += flow_penalty(u);
         if (run && last_move_ok_) score += 0.8 * (1.0 - dot(last_move_, u));
         score += ground_penalty(to);
-        score += crowd_penalty(to, start_ms, 1);
         if (stretch != 1.0) score += stretch < 0.8 ? 0.8 : 0.5;
+        // What is on screen only adds to the score: a place already beaten
+        // without it needs no look.
+        if (found && score >= best_score) continue;
+        score += crowd_penalty(to, start_ms, 1);
         if (!found || score < best_score) {
           best_score = score;
           best_to = to;
