@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "difficulty/exact_math.h"
+#include "common/exact_math.h"
 
 namespace onpu {
 namespace {

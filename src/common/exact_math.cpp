@@ -1,4 +1,4 @@
-#include "difficulty/exact_math.h"
+#include "common/exact_math.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The platform-independent elementary functions: close to the C library's
 // over the arguments a star rating meets, and the C library's special values.
-#include "difficulty/exact_math.h"
+#include "common/exact_math.h"
 
 #include <gtest/gtest.h>
 
