@@ -34,7 +34,7 @@ else
   trap 'rm -rf "$unpacked"' EXIT
 fi
 tar -xzf "$package" -C "$unpacked"
-top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -1)
+top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | sed -n 1p)
 
 allowed=" libc.so.6 libm.so.6 libpthread.so.0 libdl.so.2 ld-linux-x86-64.so.2 "
 for binary in bin/onpu lib/onpu/onpu_osz.so; do

@@ -16,7 +16,7 @@ packages=(
 )
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$p")
 done
 # Node.js may come from elsewhere than Debian's package; a working node and npm will do.
 if command -v node >/dev/null && command -v npm >/dev/null; then

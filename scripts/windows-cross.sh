@@ -58,7 +58,7 @@ packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev python3 unzip mpg1
           fluidr3mono-gm-soundfont)
 missing=()
 for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   if [ $install = 0 ]; then
@@ -133,7 +133,7 @@ ls -l "$package_dir"
 for exe in "$build/onpu.exe" "$build/onpu_osz.dll" "$build/tests/onpu_tests.exe"; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
   echo "$(basename "$exe") imports: $dlls"
-  if echo "$dlls" | grep -qiE '(^| )lib[^ ]*\.dll'; then
+  if grep -qiE '(^| )lib[^ ]*\.dll' <<<"$dlls"; then
     echo "$(basename "$exe") needs MinGW DLLs: $dlls" >&2
     exit 1
   fi

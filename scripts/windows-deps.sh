@@ -101,7 +101,7 @@ esac
 
 missing=()
 for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   [ $install = 1 ] || die "missing packages: ${missing[*]} (run with --install, or apt-get install them)"
@@ -125,7 +125,7 @@ check_archive gcem_$gcem_version.orig.tar.gz $gcem_sha256 "gcem $gcem_version so
 flags="-O2"
 key_text="target=$target fluidsynth=$fluidsynth_version gcem=$gcem_version lame=$lame_source libzip=$libzip_source musl=$musl_source
 codecs=$codec_sources functions=$(echo $musl_functions | sha256sum | cut -c1-16)
-cc=$($cc --version | head -1) zlib=$( [ -n "$zlib_library" ] && sha256sum "$zlib_library" | cut -c1-16 || echo zlib/bookworm) flags=$flags
+cc=$($cc --version | sed -n 1p) zlib=$( [ -n "$zlib_library" ] && sha256sum "$zlib_library" | cut -c1-16 || echo zlib/bookworm) flags=$flags
 script=$(sed -n '/^# --- build ---/,$p' "$0" | sha256sum | cut -c1-16)"
 key=$(echo "$key_text" | sha256sum | cut -c1-16)
 prefix=$cache/$target-fluidsynth$fluidsynth_version-lame3.100-libzip1.7.3-$key
@@ -145,7 +145,7 @@ started=$SECONDS
 say "fetching the sources of $lame_source, $libzip_source, $musl_source and $codec_sources from Debian's archive"
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$work/src"
-sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 >"$apt_dir/mirror" || true
+sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | sed -n 1p >"$apt_dir/mirror" || true
 mirror=$(cat "$apt_dir/mirror")
 echo "deb-src ${mirror:-http://deb.debian.org/debian} bookworm main" >"$apt_dir/sources.list"
 apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
@@ -166,8 +166,8 @@ tar -xzf "$work"/src/opus_1.3.1.orig.tar.gz -C "$work/src"
 tar -xzf "$work"/src/libsndfile_1.2.0.orig.tar.gz -C "$work/src"
 tar -xzf "$third_party/fluidsynth-$fluidsynth_version.tar.gz" -C "$work/src"
 tar -xzf "$third_party/gcem_$gcem_version.orig.tar.gz" -C "$work/src"
-gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | head -1)
-fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | head -1)
+gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | sed -n 1p)
+fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | sed -n 1p)
 
 pic=()
 [ "$target" = linux ] && pic=(-fPIC)
@@ -189,7 +189,7 @@ if [ -z "$zlib_library" ]; then
   say "building zlib"
   tar -xjf "$work"/src/zlib_1.2.13.dfsg.orig.tar.bz2 -C "$work/src"
   (
-    cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | head -1)" &&
+    cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | sed -n 1p)" &&
       CC=$cc CFLAGS="$flags ${pic[*]}" ./configure --static --prefix="$prefix" >"$work/zlib.log" 2>&1 &&
       make -j "$jobs" libz.a >>"$work/zlib.log" 2>&1 &&
       make install >>"$work/zlib.log" 2>&1
@@ -315,7 +315,7 @@ cp "$work/src/libsndfile-1.2.0/COPYING" "$prefix/licenses/libsndfile-COPYING.txt
 if [ "$target" = windows ]; then
   cp /usr/share/doc/libz-mingw-w64-dev/copyright "$prefix/licenses/zlib-copyright.txt"
 else
-  sed -n '/Copyright notice/,/madler/p' "$(find "$work/src" -maxdepth 2 -path '*zlib-1.2.13*' -name README | head -1)" \
+  sed -n '/Copyright notice/,/madler/p' "$(find "$work/src" -maxdepth 2 -path '*zlib-1.2.13*' -name README | sed -n 1p)" \
     >"$prefix/licenses/zlib-copyright.txt"
 fi
 echo "$key_text" >"$prefix/.complete"

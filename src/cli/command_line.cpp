@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <bitset>
+#include <cstdlib>
 
 #include "audio/osz_builder.h"
 #include "audio/soundfont_locator.h"
@@ -53,7 +55,13 @@ struct Options {
   bool soundfont_missing_path = false;
   bool stars = false;
   std::string star_list;  // as given; the last --stars counts
+  bool set = false;       // --set: --osz, and the set's targets unless --stars names others
+  std::string out;        // --out: the folder every file of the run goes into
+  bool out_missing_folder = false;
 };
+
+// One target in each band from Easy to Expert: the maps of a set.
+constexpr const char kSetTargets[] = "1.5,2.3,3.3,4.6,5.8";
 
 Options split_options(const std::vector<std::string>& args) {
   Options options;
@@ -75,8 +83,26 @@ Options split_options(const std::vector<std::string>& args) {
     } else if (i > 0 && arg.rfind("--stars=", 0) == 0) {
       options.stars = true;
       options.star_list = arg.substr(8);
+    } else if (i > 0 && arg == "--set") {
+      options.set = true;
+    } else if (i > 0 && arg == "--out") {
+      if (i + 1 < args.size()) {
+        options.out = args[++i];
+      } else {
+        options.out_missing_folder = true;
+      }
+    } else if (i > 0 && arg.rfind("--out=", 0) == 0) {
+      options.out = arg.substr(6);
+      options.out_missing_folder = options.out.empty();
     } else {
       options.positional.push_back(arg);
+    }
+  }
+  if (options.set) {
+    options.osz = true;
+    if (!options.stars) {
+      options.stars = true;
+      options.star_list = kSetTargets;
     }
   }
   return options;
@@ -117,8 +143,12 @@ int convert_and_pack(const std::string& midi_path, const std::string& stem, cons
     outputs.back().thinned.push_back(ThinnedRequest{stem + star_target_suffix(target) + ".osu", target});
     osu_paths.push_back(outputs.back().thinned.back().osu_path);
   }
+  outputs.back().stop_at_top = options.set;
   ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
   if (result.error != ConversionError::kNone) return 1;
+  for (const std::string& left_out : result.left_out) {
+    osu_paths.erase(std::remove(osu_paths.begin(), osu_paths.end(), left_out), osu_paths.end());
+  }
   if (!options.osz) return 0;
   return write_osz(midi_path, stem, base_name, osu_paths, result.keys_used, options.soundfont, console);
 }
@@ -162,6 +192,33 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
     console.err(msg::kSoundfontNeedsPath);
     return 1;
   }
+  if (options.out_missing_folder) {
+    console.err(msg::kOutNeedsFolder);
+    return 1;
+  }
+  // Every file of the run goes into the current directory or the --out
+  // folder, which must be there and take files before anything is made.
+  std::string directory;
+  if (options.out.empty()) {
+    if (!current_directory(&directory)) {
+      console.err(msg::kCommandLineFailed);
+      return 1;
+    }
+  } else {
+    if (!full_path(options.out, &directory)) {
+      console.err(format(msg::kOutMissing, options.out.c_str()));
+      return 1;
+    }
+    directory = without_trailing_separators(directory);
+    if (!is_directory_path(directory)) {
+      console.err(format(msg::kOutMissing, options.out.c_str()));
+      return 1;
+    }
+    if (!is_writable_directory(directory)) {
+      console.err(format(msg::kOutNotWritable, options.out.c_str()));
+      return 1;
+    }
+  }
   std::vector<int> star_targets;
   if (options.stars) {
     std::string error;
@@ -187,12 +244,9 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
 
   const std::string& midi_path = args[1];
   const std::string base_name = get_base_name(midi_path);
-  std::string directory;
-  if (!current_directory(&directory)) {
-    console.err(msg::kCommandLineFailed);
-    return 1;
-  }
-  const std::string stem = directory + kPathSeparator + base_name;
+  const std::string stem =
+      directory + (directory.back() == kPathSeparator || directory.back() == '/' ? "" : std::string(1, kPathSeparator)) +
+      base_name;
 
   if (mode.both) {
     const std::string paths[3] = {stem + "-circle.osu", stem + "-slider-vertical.osu", stem + "-slider-horizontal.osu"};
@@ -206,6 +260,78 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   console.out(format(msg::kOutputFile, path.c_str()));
   std::vector<OutputRequest> outputs = {{path, options_for(mode.slider_mode, mode.horizontal), {}}};
   return convert_and_pack(midi_path, stem, base_name, outputs, star_targets, options, console);
+}
+
+bool is_drop(bool own_window, const std::vector<std::string>& args,
+             const std::function<bool(const std::string&)>& is_file) {
+  if (!own_window || args.size() < 2) return false;
+  return std::all_of(args.begin() + 1, args.end(), is_file);
+}
+
+DropDestination drop_destination(const std::string& file, const std::string& working_folder,
+                                 const std::function<bool(const std::string&)>& writable) {
+  std::string full;
+  if (full_path(file, &full)) {
+    const std::string folder = folder_of(full);
+    if (writable(folder)) return DropDestination{folder, false};
+  }
+  return DropDestination{working_folder, true};
+}
+
+namespace {
+
+// Passes everything on and keeps the error text of the run.
+class ErrorKeepingConsole : public Console {
+ public:
+  explicit ErrorKeepingConsole(Console& inner) : inner_(inner) {}
+  void out(std::string_view text) override { inner_.out(text); }
+  void err(std::string_view text) override {
+    inner_.err(text);
+    errors_.assign(text.begin(), text.end());
+  }
+  const std::string& last_error() const { return errors_; }
+
+ private:
+  Console& inner_;
+  std::string errors_;
+};
+
+std::string file_name_of(const std::string& path) {
+  const size_t separator = path.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+int run_drop(const std::vector<std::string>& args, const std::string& working_folder, Console& console) {
+  std::vector<std::string> results;  // a line per file
+  int status = 0;
+  const int count = static_cast<int>(args.size()) - 1;
+  for (int i = 1; i <= count; ++i) {
+    const std::string& file = args[static_cast<size_t>(i)];
+    const std::string name = file_name_of(file);
+    console.out(format(msg::kDropFile, i, count, name.c_str()));
+    const DropDestination destination = drop_destination(file, working_folder, is_writable_directory);
+    ErrorKeepingConsole keeper(console);
+    const int file_status = run_command_line({args[0], file, "--set", "--out", destination.folder}, keeper);
+    console.out("\n");
+    if (file_status == 0) {
+      const std::string folder = without_trailing_separators(destination.folder);
+      const std::string osz = folder + (folder.back() == kPathSeparator ? "" : std::string(1, kPathSeparator)) +
+                              get_base_name(file) + ".osz";
+      results.push_back(format(destination.in_working_folder ? msg::kDropDoneInWorkingFolder : msg::kDropDone,
+                               name.c_str(), osz.c_str()));
+    } else {
+      status = 1;
+      std::string why = keeper.last_error();
+      if (why.empty() || why.back() != '\n') why += '\n';
+      results.push_back(format(msg::kDropFailed, name.c_str(), why.c_str()));
+    }
+  }
+  console.out(msg::kDropResults);
+  for (const std::string& line : results) console.out(line);
+  console.out(msg::kDropImportHint);
+  return status;
 }
 
 bool should_wait_for_key(unsigned console_processes, bool input_is_console) {
@@ -233,6 +359,10 @@ bool command_line_arguments(int, char**, std::vector<std::string>* args) {
 void prepare_console() { SetConsoleOutputCP(CP_UTF8); }
 
 bool started_in_own_window() {
+  // The Wine tests start onpu.exe as Explorer would, in a console that
+  // cannot be one of its own there.
+  const char* as_explorer = std::getenv("ONPU_STARTED_BY_EXPLORER");
+  if (as_explorer && std::string(as_explorer) == "1") return true;
   DWORD processes[2];
   DWORD count = GetConsoleProcessList(processes, 2);
   DWORD mode = 0;
@@ -241,6 +371,9 @@ bool started_in_own_window() {
 }
 
 void wait_for_key(Console& console) {
+  // Without a console for input there is no key to wait for.
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
   console.out(msg::kPressAnyKey);
   FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
   _getch();

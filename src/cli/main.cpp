@@ -1,8 +1,10 @@
 // onpu: converts a Standard MIDI File into an osu! beatmap.
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "common/file_io.h"
 #include "common/messages.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +18,14 @@ int main(int argc, char** argv) {
   // Decided before anything runs: a conversion starts no other process on
   // the console, but let nothing change the answer.
   const bool own_window = onpu::started_in_own_window();
-  int status = onpu::run_command_line(args, console);
+  // Files dropped on onpu.exe in Explorer: a set of each beside it.
+  int status = 0;
+  std::string working_folder;
+  if (onpu::is_drop(own_window, args, onpu::is_regular_file) && onpu::current_directory(&working_folder)) {
+    status = onpu::run_drop(args, working_folder, console);
+  } else {
+    status = onpu::run_command_line(args, console);
+  }
   if (own_window) {
     if (args.size() <= 1) console.out(onpu::msg::kDropHint);
     onpu::wait_for_key(console);

@@ -62,6 +62,23 @@ bool current_directory(std::string* directory) {
 
 bool remove_utf8_file(const std::string& path) { return _wremove(to_wide(path).c_str()) == 0; }
 
+bool full_path(const std::string& path, std::string* full) {
+  const std::wstring wide = to_wide(path);
+  if (wide.empty()) return false;
+  DWORD units = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (units == 0) return false;
+  std::vector<wchar_t> buffer(units + 1);
+  DWORD written = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (written == 0 || written >= buffer.size()) return false;
+  *full = to_utf8(buffer.data(), written);
+  return true;
+}
+
+bool is_regular_file(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::string executable_directory() {
   std::vector<wchar_t> buffer(MAX_PATH);
   while (true) {
@@ -165,6 +182,23 @@ bool current_directory(std::string* directory) {
 
 bool remove_utf8_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
+bool full_path(const std::string& path, std::string* full) {
+  if (path.empty()) return false;
+  if (path[0] == '/') {
+    *full = path;
+    return true;
+  }
+  std::string directory;
+  if (!current_directory(&directory)) return false;
+  *full = directory + (directory.size() > 1 ? "/" : "") + path;
+  return true;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::string executable_directory() {
   std::vector<char> buffer(256);
   while (true) {
@@ -222,6 +256,34 @@ AtomicOutputFile::CommitResult AtomicOutputFile::commit() {
 }
 
 #endif
+
+bool is_directory_path(const std::string& path) { return is_directory(path); }
+
+bool is_writable_directory(const std::string& directory) {
+  if (!is_directory(directory)) return false;
+  // Whether a file can be made there is known only by making one: a
+  // read-only folder, a folder inside an archive, a full disk, rights.
+  AtomicOutputFile probe;
+  const std::string sample = directory + (directory.back() == kPathSeparator ? "" : std::string(1, kPathSeparator)) +
+                             "onpu-write-check";
+  return probe.open(sample);
+}
+
+std::string without_trailing_separators(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == kPathSeparator) &&
+         !(path.size() == 3 && path[1] == ':')) {
+    path.pop_back();
+  }
+  return path;
+}
+
+std::string folder_of(const std::string& path) {
+  const size_t separator = path.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
+  if (separator == std::string::npos) return ".";
+  if (separator == 0) return path.substr(0, 1);
+  if (separator == 2 && path[1] == ':') return path.substr(0, 3);
+  return path.substr(0, separator);
+}
 
 void AtomicOutputFile::abandon() {
   if (stream_) {

@@ -57,6 +57,27 @@ class AtomicOutputFile {
 // Removes a file by UTF-8 path; false if it could not be removed.
 bool remove_utf8_file(const std::string& path);
 
+// The absolute form of a UTF-8 path (relative ones are taken from the
+// current directory; on Windows as the platform resolves them); false when
+// it cannot be told.
+bool full_path(const std::string& path, std::string* full);
+
+// Whether path names a file that is not a folder.
+bool is_regular_file(const std::string& path);
+
+// Whether path names a folder.
+bool is_directory_path(const std::string& path);
+
+// Whether directory is a folder that a file can be created in (one is made
+// and removed again to find out).
+bool is_writable_directory(const std::string& directory);
+
+// path without the separators at its end; a root ("/" or a drive's "C:\" on Windows) stays whole.
+std::string without_trailing_separators(std::string path);
+
+// The folder part of a file's path ("." for a bare name), as written.
+std::string folder_of(const std::string& path);
+
 // The folder of the running program as UTF-8, without a trailing separator;
 // "" when it cannot be told. The audio module and the SoundFonts that come
 // with onpu are looked for from here.

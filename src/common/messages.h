@@ -21,11 +21,26 @@ inline constexpr const char kOptionsHelp[] =
     "    --osz            - 譜面セット (.osz) も作成（曲の音声とピアノ音を含む）\n"
     "    --soundfont PATH - --osz で使う SoundFont ファイル\n"
     "    --stars LIST     - 星の数 (例: 4.5 や 1.8,2.5,3.5) ごとに、その難易度で遊べる譜面 (スライダー・コンボ・休憩つき) も作成\n"
+    "    --set            - --osz --stars 1.5,2.3,3.3,4.6,5.8 の省略形 (Easy から Expert まで1譜面ずつの譜面セット)\n"
+    "    --out DIR        - 作成するファイルをすべて DIR に置く (DIR は既存のフォルダ)\n"
     "    --version        - バージョンを表示\n"
     "    -h, --help       - この使い方を表示\n";
 // When Explorer started onpu.exe in a window of its own.
 inline constexpr const char kDropHint[] =
-    "MIDIファイルを onpu.exe のアイコンにドロップすると、ヒットサークルモードで譜面を作ります\n";
+    "MIDIファイルを onpu.exe のアイコンにドロップすると、そのフォルダに譜面セット (.osz) を作ります\n";
+// A drop of files on onpu.exe: each file's set, then one line per file.
+inline constexpr const char kDropFile[] = "[%d/%d] %s\n";
+inline constexpr const char kDropResults[] = "\n結果:\n";
+inline constexpr const char kDropDone[] = "○ %s → %s\n";
+inline constexpr const char kDropDoneInWorkingFolder[] =
+    "○ %s → %s (MIDIファイルのフォルダに書き込めないため、作業フォルダに作成しました)\n";
+inline constexpr const char kDropFailed[] = "× %s: %s";
+inline constexpr const char kDropImportHint[] =
+    ".osz ファイルをダブルクリックすると、譜面セットが osu! に取り込まれます\n";
+// --out.
+inline constexpr const char kOutNeedsFolder[] = "エラー: --out には出力先のフォルダを指定してください\n";
+inline constexpr const char kOutMissing[] = "エラー: 出力先のフォルダがありません: %s\n";
+inline constexpr const char kOutNotWritable[] = "エラー: 出力先のフォルダに書き込めません: %s\n";
 inline constexpr const char kPressAnyKey[] = "何かキーを押すと終了します...\n";
 inline constexpr const char kModeVertical[] = "モード: 縦流しモード\n";
 inline constexpr const char kModeHorizontal[] = "モード: 横流しモード\n";
@@ -61,6 +76,8 @@ inline constexpr const char kCreated[] = "osu譜面ファイルを作成しま�
 // target, else empty.
 inline constexpr const char kThinnedMap[] = "難易度 %.2f★: %s → %.2f★%s\n";
 inline constexpr const char kThinnedMapToppedOut[] = " (この曲の最高)";
+// A set's target above the song's top, left out: its top map is written already.
+inline constexpr const char kThinnedMapAboveTop[] = "難易度 %.2f★: この曲の最高を超えるため作成しません\n";
 
 // Track scanning.
 inline constexpr const char kInvalidTrackHeader[] = "エラー: トラック %d に無効なヘッダーがあります\n";

@@ -1,6 +1,7 @@
 #include "conversion/conversion.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -241,6 +242,7 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   RecordingConsole recording(console, outputs.size() > 1);
   std::bitset<256> keys;
   std::optional<MomentPlan> plan;  // made for the first thinned map
+  std::vector<std::string> left_out;
   for (size_t i = 0; i < outputs.size(); ++i) {
     const OutputRequest& output = outputs[i];
     console.out(format(msg::kAnalysing, midi_path.c_str()));
@@ -264,7 +266,13 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
     keys |= result.keys_used;
     last = result;
 
+    int lowest_top = INT_MAX;  // the lowest target that topped out, in hundredths
     for (const ThinnedRequest& thinned : output.thinned) {
+      if (output.stop_at_top && thinned.target_hundredths > lowest_top) {
+        console.out(format(msg::kThinnedMapAboveTop, thinned.target_hundredths / 100.0));
+        left_out.push_back(thinned.osu_path);
+        continue;
+      }
       if (!plan) {
         plan.emplace();
         if (!plan_moments(source, analysis, &*plan)) result.error = ConversionError::kReadFailed;
@@ -283,10 +291,12 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       const std::string name = thinned.osu_path.substr(thinned.osu_path.find_last_of(kPathSeparator) + 1);
       console.out(format(msg::kThinnedMap, thinned.target_hundredths / 100.0, name.c_str(), chosen.rating.stars,
                          chosen.topped_out ? msg::kThinnedMapToppedOut : ""));
+      if (chosen.topped_out) lowest_top = std::min(lowest_top, thinned.target_hundredths);
     }
   }
   std::fclose(midi);
   last.keys_used = keys;
+  last.left_out = left_out;
   return last;
 }
 

@@ -43,6 +43,8 @@ struct ConversionResult {
   int note_count = 0;
   int tempo_change_count = 0;
   std::bitset<256> keys_used;
+  // Maps asked for but left out, above the song's top (OutputRequest::stop_at_top).
+  std::vector<std::string> left_out;
 };
 
 // Where the beatmap goes. open() is called once, after the MIDI file has
@@ -104,6 +106,9 @@ struct OutputRequest {
   // Written after the full map, each with one line on console that gives
   // its rating. They do not depend on the mode: a run asks for them once.
   std::vector<ThinnedRequest> thinned;
+  // A set holds one map at the song's top: once a target tops out, higher
+  // targets are left out (with a line that says so).
+  bool stop_at_top = false;
 };
 
 // Several conversions of one file, in order, each as convert_midi_to_osu

@@ -19,7 +19,7 @@ set -uo pipefail
 cases=(japanese_name backslash_path slash_path mode_both missing_file missing_file_mode_both
        usage_and_invalid_mode melody_all_modes corpus_all_modes redirected_run_does_not_wait
        osz_package osz_package_mode_both osz_package_same_bytes_twice osz_package_without_soundfont
-       osz_package_long_song stars_all_modes package_contents)
+       osz_package_long_song stars_all_modes package_contents drop_two_files)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${cases[@]}"
@@ -136,7 +136,7 @@ expect_same_bytes() {  # WINDOWS_FILE LINUX_FILE
   elif [ ! -f "$2" ]; then
     fail "the Linux build wrote no $(basename "$2")"
   elif ! cmp -s "$1" "$2"; then
-    fail "$(basename "$1") differs from the Linux build's: $(cmp "$1" "$2" 2>&1 | head -1)"
+    fail "$(basename "$1") differs from the Linux build's: $(cmp "$1" "$2" 2>&1 | sed -n 1p)"
   fi
 }
 
@@ -161,7 +161,7 @@ expect_same_console() {  # WINDOWS_NAME LINUX_NAME STREAM LINUX_DIR WINDOWS_DIR
   wanted=${wanted//"$linux_dir/"/"$windows_dir\\"}
   if [ "$got" != "$wanted" ]; then
     fail "$1.$stream differs from the Linux build's:"
-    diff <(printf '%s' "$wanted") <(printf '%s' "$got") | head -10 | sed 's/^/    /'
+    diff <(printf '%s' "$wanted") <(printf '%s' "$got") | sed -n 1p0 | sed 's/^/    /'
   fi
 }
 
@@ -176,7 +176,31 @@ unpack_package() {
     mkdir "$work/package"
     unzip -q "$package" -d "$work/package" || { fail "cannot unpack $package"; return 1; }
   fi
-  package_dir=$(find "$work/package" -mindepth 1 -maxdepth 1 -type d | head -1)
+  package_dir=$(find "$work/package" -mindepth 1 -maxdepth 1 -type d | sed -n 1p)
+}
+
+# Two files dropped on onpu.exe in Explorer, one of them damaged: both are
+# handled, the good one's set lands beside it, nothing in the working folder,
+# and one line per file says how it went.
+case_drop_two_files() {
+  local music broken working wm wb
+  music=$(fresh_dir "$melody" 曲.mid)
+  broken=$(fresh_dir)
+  printf 'MThd\0\0' >"$broken/bad.mid"
+  working=$(fresh_dir)
+  wm=$(windows_dir "$music")
+  wb=$(windows_dir "$broken")
+  export ONPU_STARTED_BY_EXPLORER=1
+  run_package win "$working" "$wm\\曲.mid" "$wb\\bad.mid"
+  unset ONPU_STARTED_BY_EXPLORER
+  expect_status win 1
+  expect_entries "$working"
+  expect_entries "$broken" bad.mid
+  [ -f "$music/曲.osz" ] || fail "no 曲.osz beside 曲.mid"
+  [ -f "$music/曲-1.50stars.osu" ] || fail "no 曲-1.50stars.osu beside 曲.mid"
+  grep -qF "○ 曲.mid → $wm\\曲.osz" "$work/win.out" || fail "no result line for 曲.mid"
+  grep -qF "× bad.mid: エラー: " "$work/win.out" || fail "no result line for bad.mid"
+  grep -qF ".osz ファイルをダブルクリックすると" "$work/win.out" || fail "no line on how to import a set"
 }
 
 # The package a user downloads: at most 50 MB, with its compressed SoundFont.
@@ -186,8 +210,12 @@ case_package_contents() {
   size=$(stat -c %s "$package")
   echo "  $(basename "$package"): $size bytes"
   [ "$size" -le 50000000 ] || fail "the package is $size bytes, over 50000000"
-  unzip -Z1 "$package" | grep -q '/soundfonts/FluidR3Mono_GM.sf3$' || fail "the package has no soundfonts/FluidR3Mono_GM.sf3"
-  unzip -Z1 "$package" | grep -q '/licenses/FluidR3Mono_GM-copyright.txt$' || fail "the package has no licence for its SoundFont"
+  # The whole listing first: grep -q quits at its first match, and under
+  # pipefail the writer it leaves behind dies of SIGPIPE and fails the check.
+  local listing
+  listing=$(unzip -Z1 "$package")
+  grep -q '/soundfonts/FluidR3Mono_GM.sf3$' <<<"$listing" || fail "the package has no soundfonts/FluidR3Mono_GM.sf3"
+  grep -q '/licenses/FluidR3Mono_GM-copyright.txt$' <<<"$listing" || fail "the package has no licence for its SoundFont"
 }
 
 # run_package NAME DIR ARGS...: the package's onpu.exe, with no SoundFont
