@@ -121,6 +121,8 @@ TEST(CommandLine, HelpFlagsPrintUsageToStandardOutput) {
          {"  options:\n", "    --osz            - 譜面セット (.osz) も作成（曲の音声とピアノ音を含む）\n",
           "    --soundfont PATH - --osz で使う SoundFont ファイル\n",
           "    --stars LIST     - 星の数 (例: 4.5 や 1.8,2.5,3.5) ごとに、その難易度で遊べる譜面 (スライダー・コンボ・休憩つき) も作成\n",
+          "    --set            - --osz --stars 1.5,2.3,3.3,4.6,5.8 の省略形 (Easy から Expert まで1譜面ずつの譜面セット)\n",
+          "    --out DIR        - 作成するファイルをすべて DIR に置く (DIR は既存のフォルダ)\n",
           "    --version        - バージョンを表示\n",
           "    -h, --help       - この使い方を表示\n"}) {
       expected.push_back(line);
