@@ -95,6 +95,16 @@ def rhythm(rng, measures, beats, palette):
     return out
 
 
+def as_played(rng, tracks, bend, period_beats, jitter_beats):
+    """The tracks as a pianist plays them, behind a placeholder tempo (120
+    BPM in 4/4): the time bends slowly (by up to `bend` beats over every
+    `period_beats`) and every note lands a little early or late."""
+    def warp(tick):
+        t = tick / DIVISION
+        return int(DIVISION * (t + bend * (t / period_beats % 1.0 - 0.5) ** 2 * 4 + rng.gauss(0, jitter_beats)))
+    return [[tempo_event(0, 120), meter_event(0, 4)]] + [[(warp(t), o, b) for t, o, b in track] for track in tracks]
+
+
 def song(rng, measures, beats, bpm, palette, legato=0.95, played=False, tempo_changes=None, long_rest_at=None):
     melody, chords, meta = [], [], [tempo_event(0, bpm), meter_event(0, beats)]
     for at, new_bpm in tempo_changes or []:
@@ -120,14 +130,7 @@ def song(rng, measures, beats, bpm, palette, legato=0.95, played=False, tempo_ch
         for i, k in enumerate([root, root + 7, root + 12 + 4]):
             note(chords, (m * beats) * DIVISION + i * 8, ((m + 1) * beats) * DIVISION - 20, k, 60, channel=1)
     if played:
-        # A pianist: the grid's tempo is a placeholder, the time bends
-        # slowly and every note lands a little early or late.
-        def warp(tick):
-            t = tick / DIVISION
-            return int(DIVISION * (t + 0.35 * (t / 7.0 % 1.0 - 0.5) ** 2 * 4 + rng.gauss(0, 0.03)))
-        melody = [(warp(t), o, b) for t, o, b in melody]
-        chords = [(warp(t), o, b) for t, o, b in chords]
-        meta = [tempo_event(0, 120), meter_event(0, 4)]
+        return midi_file(as_played(rng, [melody, chords], 0.35, 7.0, 0.03))
     return midi_file([meta, melody, chords])
 
 
@@ -148,12 +151,7 @@ def etude(rng, measures, bpm, played):
             start = (m * 4 + i / 4) * DIVISION
             note(left, int(start), int(start + DIVISION / 4 * 0.95), pattern[i % 8], rng.randint(45, 70), channel=1)
     if played:
-        def warp(tick):
-            t = tick / DIVISION
-            return int(DIVISION * (t + 0.5 * (t / 9.0 % 1.0 - 0.5) ** 2 * 4 + rng.gauss(0, 0.02)))
-        melody = [(warp(t), o, b) for t, o, b in melody]
-        left = [(warp(t), o, b) for t, o, b in left]
-        meta = [tempo_event(0, 120), meter_event(0, 4)]
+        return midi_file(as_played(rng, [melody, left], 0.5, 9.0, 0.02))
     return midi_file([meta, melody, left])
 
 
