@@ -1,0 +1,139 @@
+#include "midi/beat_level.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/exact_math.h"
+
+namespace onpu {
+namespace {
+
+// The lag histogram: kBinsPerOctave bins per octave from kShortestLagMs up,
+// over kOctaves octaves.
+constexpr double kShortestLagMs = 100.0;
+constexpr int kBinsPerOctave = 40;
+constexpr int kOctaves = 6;
+constexpr int kBins = kBinsPerOctave * kOctaves;
+constexpr int kLongestLagMs = 6400;  // kShortestLagMs * 2^kOctaves
+
+// The tempo preference: a log-normal bump around kPreferredBeatMs, one
+// octave wide (Parncutt 1994; van Noorden and Moelants 1999 place it near
+// 100 BPM).
+constexpr double kPreferredBeatMs = 650.0;
+
+double log2_of(double x) { return exact::log(x) / exact::log(2.0); }
+
+int bin_of(double lag_ms) {
+  return static_cast<int>(std::floor(log2_of(lag_ms / kShortestLagMs) * kBinsPerOctave + 0.5));
+}
+
+double period_of(int bin) { return kShortestLagMs * exact::pow(2.0, static_cast<double>(bin) / kBinsPerOctave); }
+
+}  // namespace
+
+std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
+  std::vector<int> bin_at_ms(kLongestLagMs + 1, -1);
+  for (int ms = static_cast<int>(kShortestLagMs); ms <= kLongestLagMs; ++ms) {
+    bin_at_ms[ms] = std::min(kBins - 1, bin_of(ms));
+  }
+  // Onset pairs up to the longest lag: the weight of a pair is the product of
+  // the accents, so that chords and bass notes shape the periodicities more
+  // than passing notes.
+  std::vector<double> lags(kBins, 0.0);
+  for (size_t i = 0; i < onsets.size(); ++i) {
+    for (size_t j = i + 1; j < onsets.size(); ++j) {
+      const double lag = onsets[j].time_ms - onsets[i].time_ms;
+      if (lag > kLongestLagMs) break;
+      const int ms = static_cast<int>(lag + 0.5);
+      if (ms < kShortestLagMs) continue;
+      lags[static_cast<size_t>(bin_at_ms[ms])] += onsets[i].strength * onsets[j].strength;
+    }
+  }
+  std::vector<double> smooth(kBins, 0.0);
+  for (int b = 0; b < kBins; ++b) {
+    double sum = 0;
+    for (int d = -2; d <= 2; ++d) {
+      const int k = b + d;
+      if (k >= 0 && k < kBins) sum += (3 - (d < 0 ? -d : d)) * lags[static_cast<size_t>(k)];
+    }
+    smooth[static_cast<size_t>(b)] = sum / 9.0;
+  }
+  // Harmonic sums: a period is as salient as the recurrences at its
+  // multiples say.
+  const int third = static_cast<int>(std::floor(log2_of(3.0) * kBinsPerOctave + 0.5));
+  const int offsets[] = {0, kBinsPerOctave, third, 2 * kBinsPerOctave};
+  const double weights[] = {1.0, 0.5, 0.33, 0.25};
+  std::vector<double> salience(kBins, 0.0);
+  for (int b = 0; b < kBins; ++b) {
+    for (int m = 0; m < 4; ++m) {
+      if (b + offsets[m] < kBins) salience[static_cast<size_t>(b)] += weights[m] * smooth[static_cast<size_t>(b + offsets[m])];
+    }
+  }
+
+  const int first = bin_of(kShortestBeatMs);
+  const int last = bin_of(kLongestBeatMs);
+  struct Peak {
+    int bin;
+    double salience;
+  };
+  std::vector<Peak> peaks;
+  for (int b = first; b <= last; ++b) {
+    const double s = salience[static_cast<size_t>(b)];
+    if (s <= 0) continue;
+    if (s >= salience[static_cast<size_t>(b - 1)] && s > salience[static_cast<size_t>(b + 1)]) peaks.push_back({b, s});
+  }
+  std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.salience > b.salience; });
+  std::vector<double> periods;
+  for (const Peak& p : peaks) {
+    // Peaks closer than a twentieth of an octave to a stronger one are its
+    // shoulders.
+    bool near = false;
+    for (double q : periods) near = near || std::abs(log2_of(period_of(p.bin) / q)) < 0.05;
+    if (!near) periods.push_back(period_of(p.bin));
+    if (periods.size() == 8) break;
+  }
+  return periods;
+}
+
+double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
+  if (beats.size() < 4 || onsets.empty()) return 0;
+  std::vector<double> gaps;
+  for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k] - beats[k - 1]);
+  std::vector<double> sorted = gaps;
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+  const double period = sorted[sorted.size() / 2];
+
+  // An onset counts on a beat within a tenth of the beat (at most 70 ms).
+  const double window = std::min(70.0, 0.1 * period);
+  double caught = 0, total = 0;
+  double filled = 0;
+  size_t j = 0;
+  for (const Onset& o : onsets) total += o.heavy * o.strength;
+  for (double b : beats) {
+    while (j < onsets.size() && onsets[j].time_ms < b - window) ++j;
+    double best = 0;
+    for (size_t i = j; i < onsets.size() && onsets[i].time_ms <= b + window; ++i) {
+      const double a = onsets[i].heavy * onsets[i].strength;
+      caught += a;
+      best = std::max(best, a);
+    }
+    filled += best;
+  }
+  // Filled: the beats weighted by the heaviest onset they catch, against the
+  // heaviest onsets of the piece (the mean of the top quarter).
+  std::vector<double> heavy;
+  for (const Onset& o : onsets) heavy.push_back(o.heavy * o.strength);
+  std::sort(heavy.begin(), heavy.end());
+  double top = 0;
+  const size_t from = heavy.size() - std::max<size_t>(1, heavy.size() / 4);
+  for (size_t i = from; i < heavy.size(); ++i) top += heavy[i];
+  top /= static_cast<double>(heavy.size() - from);
+  const double precision = std::min(1.0, filled / (static_cast<double>(beats.size()) * top));
+  const double recall = total > 0 ? caught / total : 0;
+  if (precision + recall <= 0) return 0;
+  const double f = 2 * precision * recall / (precision + recall);
+  const double octaves = log2_of(period / kPreferredBeatMs);
+  return f * exact::exp(-0.5 * octaves * octaves);
+}
+
+}  // namespace onpu

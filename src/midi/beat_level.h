@@ -1,0 +1,31 @@
+// The level of the beat: which of the periodicities of a performance is the
+// beat a musician counts (the quarter of a 4/4, the dotted quarter of a 6/8)
+// rather than its subdivision or its bar.
+//
+// Candidates come from the periodicities of the accents (a lag histogram of
+// onset pairs, summed over the multiples of each period, after the tempo
+// induction of Dixon 2001 and the harmonic sums of Klapuri et al. 2006);
+// each candidate is tracked, and the beats that catch the bass notes, the
+// chords and the changes of harmony while leaving few beats without them win,
+// over a broad preference for moderate tempos.
+#pragma once
+
+#include <vector>
+
+#include "midi/onset_features.h"
+
+namespace onpu {
+
+// Up to 8 beat periods in milliseconds, between kShortestBeatMs and
+// kLongestBeatMs, strongest periodicity first; none without onsets.
+inline constexpr double kShortestBeatMs = 240.0;
+inline constexpr double kLongestBeatMs = 2000.0;
+std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets);
+
+// How well beats (ascending, in ms) make the beat level of the onsets: the
+// F-measure of the accents of the bass, the chords and the harmony caught on
+// the beats against the beats that catch them, times the tempo preference.
+// Higher is better; 0 for fewer than 4 beats.
+double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats_ms);
+
+}  // namespace onpu

@@ -1,0 +1,206 @@
+#include "midi/beat_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/exact_math.h"
+#include "midi/bar_lines.h"
+#include "midi/beat_level.h"
+#include "midi/onset_features.h"
+
+namespace onpu {
+namespace {
+
+constexpr double kFrameMs = 10.0;
+// Periods of the program: kPeriodStep apart on a log scale, kPeriodSteps
+// either way of the period tracked (1.012^34 is about 1.5).
+constexpr double kPeriodStep = 0.012;
+constexpr int kPeriodSteps = 34;
+constexpr int kPeriodStates = 2 * kPeriodSteps + 1;
+// From one beat to the next the period moves at most kLargestChange steps
+// (6 %), at a cost that grows with the square of the change in log period.
+constexpr int kLargestChange = 5;
+constexpr double kChangeCost = 100.0;
+// Beyond 30 % from the period tracked, a period costs more with every beat,
+// so that the program follows rubato but not another metrical level.
+constexpr double kFreeDeviation = 0.262;  // ln 1.3
+constexpr double kDeviationCost = 30.0;
+// A silence longer than this many periods (and 4 s) splits the tracking; the
+// beats across it are spread evenly.
+constexpr double kSplittingRestPeriods = 5.0;
+// A beat moves to an onset this close.
+constexpr double kSnapMs = 35.0;
+
+// Onset accents spread over a few frames either way, so that a beat may fall
+// on an onset played a little early or late.
+constexpr double kKernel[] = {1.0, 0.7, 0.4, 0.15};
+constexpr int kKernelReach = 3;
+
+struct Segment {
+  size_t first;  // onsets [first, last)
+  size_t last;
+};
+
+// Beats through the onsets of one segment, by a dynamic program over (beat
+// frame, beat period): the best chain of beats collects the most onset
+// accent at its beats, less the costs of changing and straying periods.
+std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segment& seg, double period_ms,
+                                  double mean_strength) {
+  const double origin = onsets[seg.first].time_ms - kKernelReach * kFrameMs;
+  const double span = onsets[seg.last - 1].time_ms - origin;
+  const int frames = static_cast<int>(span / kFrameMs) + 2 * kKernelReach + 2;
+  std::vector<double> envelope(static_cast<size_t>(frames), 0.0);
+  for (size_t i = seg.first; i < seg.last; ++i) {
+    const int f = static_cast<int>((onsets[i].time_ms - origin) / kFrameMs + 0.5);
+    for (int d = -kKernelReach; d <= kKernelReach; ++d) {
+      const int g = f + d;
+      if (g >= 0 && g < frames) envelope[static_cast<size_t>(g)] += onsets[i].strength / mean_strength * kKernel[d < 0 ? -d : d];
+    }
+  }
+
+  int period_frames[kPeriodStates];
+  double deviation_cost[kPeriodStates];
+  for (int k = 0; k < kPeriodStates; ++k) {
+    const double log_ratio = kPeriodStep * (k - kPeriodSteps);
+    period_frames[k] = std::max(2, static_cast<int>(period_ms * exact::exp(log_ratio) / kFrameMs + 0.5));
+    const double excess = std::max(0.0, std::abs(log_ratio) - kFreeDeviation);
+    deviation_cost[k] = kDeviationCost * excess * excess;
+  }
+  double change_cost[kLargestChange + 1];
+  for (int c = 0; c <= kLargestChange; ++c) change_cost[c] = kChangeCost * (kPeriodStep * c) * (kPeriodStep * c);
+
+  // score[f][k]: the best chain whose last beat is frame f with period k,
+  // kept for the frames one longest period back; from[f][k]: the period of
+  // the beat before (kStart: none). The last beat lies within the last
+  // period of the segment.
+  constexpr int8_t kStart = std::numeric_limits<int8_t>::min();
+  const double none = -std::numeric_limits<double>::infinity();
+  const int ring = period_frames[kPeriodStates - 1] + 1;
+  std::vector<double> score(static_cast<size_t>(ring) * kPeriodStates, none);
+  std::vector<int8_t> from(static_cast<size_t>(frames) * kPeriodStates, kStart);
+  double best = none;
+  int best_f = -1, best_k = -1;
+  for (int f = 0; f < frames; ++f) {
+    double* here = &score[static_cast<size_t>(f % ring) * kPeriodStates];
+    int8_t* back = &from[static_cast<size_t>(f) * kPeriodStates];
+    for (int k = 0; k < kPeriodStates; ++k) {
+      const int previous = f - period_frames[k];
+      double chain = none;
+      int8_t choice = kStart;
+      if (previous < 0) {
+        chain = 0;  // the first beat of the segment lies within its first period
+      } else {
+        const double* there = &score[static_cast<size_t>(previous % ring) * kPeriodStates];
+        const int lo = std::max(0, k - kLargestChange);
+        const int hi = std::min(kPeriodStates - 1, k + kLargestChange);
+        for (int q = lo; q <= hi; ++q) {
+          const double s = there[q] - change_cost[q > k ? q - k : k - q];
+          if (s > chain) {
+            chain = s;
+            choice = static_cast<int8_t>(q - k);
+          }
+        }
+      }
+      here[k] = chain == none ? none : chain + envelope[static_cast<size_t>(f)] - deviation_cost[k];
+      back[k] = choice;
+      if (f + period_frames[k] >= frames && here[k] > best) {
+        best = here[k];
+        best_f = f;
+        best_k = k;
+      }
+    }
+  }
+
+  std::vector<double> beats;
+  int f = best_f, k = best_k;
+  while (f >= 0 && k >= 0) {
+    beats.push_back(origin + f * kFrameMs);
+    const int8_t step = from[static_cast<size_t>(f) * kPeriodStates + static_cast<size_t>(k)];
+    if (step == kStart) break;
+    f -= period_frames[k];
+    k += step;
+  }
+  std::reverse(beats.begin(), beats.end());
+  return beats;
+}
+
+// Moves each beat onto the strongest onset within kSnapMs, so that beats
+// keep the onsets' own times rather than the frames'.
+void snap_to_onsets(const std::vector<Onset>& onsets, std::vector<double>* beats) {
+  size_t j = 0;
+  for (double& b : *beats) {
+    while (j < onsets.size() && onsets[j].time_ms < b - kSnapMs) ++j;
+    double best = 0;
+    for (size_t i = j; i < onsets.size() && onsets[i].time_ms <= b + kSnapMs; ++i) {
+      const double weight = onsets[i].strength * (1.0 - std::abs(onsets[i].time_ms - b) / (2 * kSnapMs));
+      if (weight > best) {
+        best = weight;
+        b = onsets[i].time_ms;
+      }
+    }
+  }
+  for (size_t k = 1; k < beats->size(); ++k) {
+    if ((*beats)[k] <= (*beats)[k - 1]) (*beats)[k] = (*beats)[k - 1] + 1.0;
+  }
+}
+
+}  // namespace
+
+// Beats at about period_ms through all onsets: segments between long
+// silences are tracked one by one and joined by evenly spaced beats.
+std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms) {
+  std::vector<double> beats;
+  if (onsets.empty()) return beats;
+  double mean_strength = 0;
+  for (const Onset& o : onsets) mean_strength += o.strength;
+  mean_strength /= static_cast<double>(onsets.size());
+  const double rest = std::max(4000.0, kSplittingRestPeriods * period_ms);
+  size_t first = 0;
+  for (size_t i = 1; i <= onsets.size(); ++i) {
+    if (i < onsets.size() && onsets[i].time_ms - onsets[i - 1].time_ms <= rest) continue;
+    std::vector<double> part = track_segment(onsets, Segment{first, i}, period_ms, mean_strength);
+    if (!beats.empty() && !part.empty()) {
+      const double last = beats.back();
+      const double gap = part.front() - last;
+      const double step = beats.size() >= 2 ? last - beats[beats.size() - 2] : period_ms;
+      const int count = static_cast<int>(std::floor(gap / step + 0.5));
+      for (int n = 1; n < count; ++n) beats.push_back(last + gap * n / count);
+    }
+    beats.insert(beats.end(), part.begin(), part.end());
+    first = i;
+  }
+  snap_to_onsets(onsets, &beats);
+  return beats;
+}
+
+InferredBeats infer_beats(const std::vector<PerformedNote>& notes) {
+  InferredBeats result;
+  const std::vector<Onset> onsets = gather_onsets(notes);
+  if (onsets.size() < 8) return result;
+
+  // Every candidate level is tracked; the beats that best make a beat level win.
+  double best_score = -1;
+  for (double period : beat_period_candidates(onsets)) {
+    std::vector<double> beats = track_beats(onsets, period);
+    const double s = beat_level_score(onsets, beats);
+    if (s > best_score) {
+      best_score = s;
+      result.beats_ms = std::move(beats);
+    }
+  }
+  if (result.beats_ms.size() < 2) return result;
+
+  const BarLines bars = find_bar_lines(notes, onsets, result.beats_ms);
+  result.bar_starts = bars.bar_starts;
+  result.meter = bars.meter;
+
+  std::vector<double> bpm;
+  for (size_t k = 1; k < result.beats_ms.size(); ++k) bpm.push_back(60000.0 / (result.beats_ms[k] - result.beats_ms[k - 1]));
+  std::sort(bpm.begin(), bpm.end());
+  result.slowest_bpm = bpm[bpm.size() / 10];
+  result.fastest_bpm = bpm[bpm.size() - 1 - bpm.size() / 10];
+  return result;
+}
+
+}  // namespace onpu

@@ -1,0 +1,49 @@
+// Beats, bar lines and meter inferred from the notes of a performance: for
+// files whose own tempo is a placeholder (one tempo throughout) while the
+// player speeds up, slows down and breathes.
+//
+// The notes become onsets with accents (onset_features.h); the periodicities
+// of the accents give candidate beat periods, and the level of the beat is
+// the one where bass notes, chords and changes of harmony fall on the beats
+// (beat_level.h). A dynamic program over beat times and beat periods follows
+// tempo and phase together, in the manner of Ellis (2007) with the period as
+// part of the state, and draws each beat to its onset; bar lines come from a
+// hidden Markov model over the beats (bar_lines.h).
+//
+// Everything is computed with +, -, *, /, sqrt, floor and common/exact_math,
+// so the same notes give the same beats to the bit on every platform.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace onpu {
+
+// A note as the tracker reads it: its start and release in milliseconds of
+// the file's own time, the key and the velocity of its Note On. Notes come in
+// time order (release order does not matter).
+struct PerformedNote {
+  int32_t time_ms = 0;
+  int32_t end_ms = 0;
+  uint8_t key = 0;
+  uint8_t velocity = 0;
+};
+
+struct InferredBeats {
+  std::vector<double> beats_ms;      // every beat, ascending
+  std::vector<uint32_t> bar_starts;  // indices into beats_ms of the bar lines, ascending
+  // The meter of each bar is the number of beats to the next bar start; the
+  // last bar's is meter. meter is the most common meter.
+  int meter = 4;
+  // The 10th and 90th percentile of the local tempo (from beat to beat).
+  double slowest_bpm = 0;
+  double fastest_bpm = 0;
+};
+
+// Infers the beats of notes in time order. Fewer than 8 onsets give no beats
+// (all fields empty or 0, meter 4). Memory grows with the notes and with the
+// time they cover while sounding (silences longer than a few beats are
+// bridged, not tracked); the time is about linear in both.
+InferredBeats infer_beats(const std::vector<PerformedNote>& notes);
+
+}  // namespace onpu
