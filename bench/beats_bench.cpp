@@ -85,6 +85,18 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seeds") == 0 && i + 1 < argc) {
       seeds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--show") == 0 && i + 2 < argc) {
+      // --show KIND SEED: the reference beats beside the beats found.
+      const int kind_index = std::atoi(argv[i + 1]);
+      const auto kind = onpu::test::kAllPerformanceKinds[kind_index];
+      const auto p = onpu::test::synthetic_performance(kind, static_cast<uint32_t>(std::atoi(argv[i + 2])));
+      const onpu::InferredBeats found = onpu::infer_beats(p.notes);
+      std::printf("%s: beat F %.3f\n", onpu::test::kind_name(kind), onpu::test::beat_f_measure(p.beats_ms, found.beats_ms));
+      for (size_t k = 0; k < std::max(p.beats_ms.size(), found.beats_ms.size()); ++k) {
+        std::printf("%10.0f %10.0f\n", k < p.beats_ms.size() ? p.beats_ms[k] : -1.0,
+                    k < found.beats_ms.size() ? found.beats_ms[k] : -1.0);
+      }
+      return 0;
     } else {
       folders.push_back(argv[i]);
     }

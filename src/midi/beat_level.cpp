@@ -83,14 +83,21 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
     if (s >= salience[static_cast<size_t>(b - 1)] && s > salience[static_cast<size_t>(b + 1)]) peaks.push_back({b, s});
   }
   std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.salience > b.salience; });
+  // The three strongest periodicities, then the metrical relatives of the
+  // strongest (a half, a third, two thirds, and so on), which the beat may
+  // be when the strongest is its subdivision or its bar.
   std::vector<double> periods;
-  for (const Peak& p : peaks) {
-    // Peaks closer than a twentieth of an octave to a stronger one are its
-    // shoulders.
-    bool near = false;
-    for (double q : periods) near = near || std::abs(log2_of(period_of(p.bin) / q)) < 0.05;
-    if (!near) periods.push_back(period_of(p.bin));
-    if (periods.size() == 8) break;
+  auto add = [&](double period) {
+    if (period < kShortestBeatMs || period > kLongestBeatMs) return;
+    for (double q : periods) {
+      if (std::abs(log2_of(period / q)) < 0.05) return;  // within 3.5 %: the same level
+    }
+    periods.push_back(period);
+  };
+  for (size_t i = 0; i < peaks.size() && i < 3; ++i) add(period_of(peaks[i].bin));
+  if (!peaks.empty()) {
+    const double strongest = period_of(peaks[0].bin);
+    for (double ratio : {0.5, 2.0, 1.0 / 3, 3.0, 2.0 / 3, 1.5, 0.25, 4.0}) add(strongest * ratio);
   }
   return periods;
 }

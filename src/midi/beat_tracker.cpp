@@ -12,18 +12,27 @@
 namespace onpu {
 namespace {
 
-constexpr double kFrameMs = 10.0;
-// Periods of the program: kPeriodStep apart on a log scale, kPeriodSteps
-// either way of the period tracked (1.012^34 is about 1.5).
-constexpr double kPeriodStep = 0.012;
-constexpr int kPeriodSteps = 34;
-constexpr int kPeriodStates = 2 * kPeriodSteps + 1;
-// From one beat to the next the period moves at most kLargestChange steps
-// (6 %), at a cost that grows with the square of the change in log period.
-constexpr int kLargestChange = 5;
-constexpr double kChangeCost = 100.0;
-// Beyond 30 % from the period tracked, a period costs more with every beat,
-// so that the program follows rubato but not another metrical level.
+// The resolution of the dynamic program: frames of frame_ms; periods
+// period_step apart on a log scale, period_steps either way of the period
+// tracked; from one beat to the next the period moves at most
+// largest_change steps. Onset accents spread over the frames either way by
+// kernel, so that a beat may fall on an onset played a little early or late.
+// The coarse resolution compares candidate levels at an eighth of the cost.
+struct Resolution {
+  double frame_ms;
+  double period_step;
+  int period_steps;
+  int largest_change;
+  std::vector<double> kernel;
+};
+const Resolution kFine{10.0, 0.012, 34, 5, {1.0, 0.7, 0.4, 0.15}};    // 1.012^34 = 1.5; 6 %
+const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};     // 4.8 %
+
+// A change of period costs kChangeCost times the square of the change in
+// log period (6 % costs 1.4 onsets of average accent), so that the program
+// follows rubato but does not drift to another metrical level.
+constexpr double kChangeCost = 400.0;
+// Beyond 30 % from the period tracked, a period costs more with every beat.
 constexpr double kFreeDeviation = 0.262;  // ln 1.3
 constexpr double kDeviationCost = 30.0;
 // A silence longer than this many periods (and 4 s) splits the tracking; the
@@ -31,11 +40,6 @@ constexpr double kDeviationCost = 30.0;
 constexpr double kSplittingRestPeriods = 5.0;
 // A beat moves to an onset this close.
 constexpr double kSnapMs = 35.0;
-
-// Onset accents spread over a few frames either way, so that a beat may fall
-// on an onset played a little early or late.
-constexpr double kKernel[] = {1.0, 0.7, 0.4, 0.15};
-constexpr int kKernelReach = 3;
 
 struct Segment {
   size_t first;  // onsets [first, last)
@@ -46,29 +50,36 @@ struct Segment {
 // frame, beat period): the best chain of beats collects the most onset
 // accent at its beats, less the costs of changing and straying periods.
 std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segment& seg, double period_ms,
-                                  double mean_strength) {
-  const double origin = onsets[seg.first].time_ms - kKernelReach * kFrameMs;
+                                  double mean_strength, const Resolution& res) {
+  const int reach = static_cast<int>(res.kernel.size()) - 1;
+  const double origin = onsets[seg.first].time_ms - reach * res.frame_ms;
   const double span = onsets[seg.last - 1].time_ms - origin;
-  const int frames = static_cast<int>(span / kFrameMs) + 2 * kKernelReach + 2;
+  const int frames = static_cast<int>(span / res.frame_ms) + 2 * reach + 2;
   std::vector<double> envelope(static_cast<size_t>(frames), 0.0);
   for (size_t i = seg.first; i < seg.last; ++i) {
-    const int f = static_cast<int>((onsets[i].time_ms - origin) / kFrameMs + 0.5);
-    for (int d = -kKernelReach; d <= kKernelReach; ++d) {
+    const int f = static_cast<int>((onsets[i].time_ms - origin) / res.frame_ms + 0.5);
+    for (int d = -reach; d <= reach; ++d) {
       const int g = f + d;
-      if (g >= 0 && g < frames) envelope[static_cast<size_t>(g)] += onsets[i].strength / mean_strength * kKernel[d < 0 ? -d : d];
+      if (g >= 0 && g < frames) {
+        envelope[static_cast<size_t>(g)] += onsets[i].strength / mean_strength * res.kernel[static_cast<size_t>(d < 0 ? -d : d)];
+      }
     }
   }
 
-  int period_frames[kPeriodStates];
-  double deviation_cost[kPeriodStates];
-  for (int k = 0; k < kPeriodStates; ++k) {
-    const double log_ratio = kPeriodStep * (k - kPeriodSteps);
-    period_frames[k] = std::max(2, static_cast<int>(period_ms * exact::exp(log_ratio) / kFrameMs + 0.5));
+  const int states = 2 * res.period_steps + 1;
+  std::vector<int> period_frames(static_cast<size_t>(states));
+  std::vector<double> deviation_cost(static_cast<size_t>(states));
+  for (int k = 0; k < states; ++k) {
+    const double log_ratio = res.period_step * (k - res.period_steps);
+    period_frames[static_cast<size_t>(k)] =
+        std::max(2, static_cast<int>(period_ms * exact::exp(log_ratio) / res.frame_ms + 0.5));
     const double excess = std::max(0.0, std::abs(log_ratio) - kFreeDeviation);
-    deviation_cost[k] = kDeviationCost * excess * excess;
+    deviation_cost[static_cast<size_t>(k)] = kDeviationCost * excess * excess;
   }
-  double change_cost[kLargestChange + 1];
-  for (int c = 0; c <= kLargestChange; ++c) change_cost[c] = kChangeCost * (kPeriodStep * c) * (kPeriodStep * c);
+  std::vector<double> change_cost(static_cast<size_t>(res.largest_change) + 1);
+  for (int c = 0; c <= res.largest_change; ++c) {
+    change_cost[static_cast<size_t>(c)] = kChangeCost * (res.period_step * c) * (res.period_step * c);
+  }
 
   // score[f][k]: the best chain whose last beat is frame f with period k,
   // kept for the frames one longest period back; from[f][k]: the period of
@@ -76,35 +87,35 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
   // period of the segment.
   constexpr int8_t kStart = std::numeric_limits<int8_t>::min();
   const double none = -std::numeric_limits<double>::infinity();
-  const int ring = period_frames[kPeriodStates - 1] + 1;
-  std::vector<double> score(static_cast<size_t>(ring) * kPeriodStates, none);
-  std::vector<int8_t> from(static_cast<size_t>(frames) * kPeriodStates, kStart);
+  const int ring = period_frames.back() + 1;
+  std::vector<double> score(static_cast<size_t>(ring) * static_cast<size_t>(states), none);
+  std::vector<int8_t> from(static_cast<size_t>(frames) * static_cast<size_t>(states), kStart);
   double best = none;
   int best_f = -1, best_k = -1;
   for (int f = 0; f < frames; ++f) {
-    double* here = &score[static_cast<size_t>(f % ring) * kPeriodStates];
-    int8_t* back = &from[static_cast<size_t>(f) * kPeriodStates];
-    for (int k = 0; k < kPeriodStates; ++k) {
-      const int previous = f - period_frames[k];
+    double* here = &score[static_cast<size_t>(f % ring) * static_cast<size_t>(states)];
+    int8_t* back = &from[static_cast<size_t>(f) * static_cast<size_t>(states)];
+    for (int k = 0; k < states; ++k) {
+      const int previous = f - period_frames[static_cast<size_t>(k)];
       double chain = none;
       int8_t choice = kStart;
       if (previous < 0) {
         chain = 0;  // the first beat of the segment lies within its first period
       } else {
-        const double* there = &score[static_cast<size_t>(previous % ring) * kPeriodStates];
-        const int lo = std::max(0, k - kLargestChange);
-        const int hi = std::min(kPeriodStates - 1, k + kLargestChange);
+        const double* there = &score[static_cast<size_t>(previous % ring) * static_cast<size_t>(states)];
+        const int lo = std::max(0, k - res.largest_change);
+        const int hi = std::min(states - 1, k + res.largest_change);
         for (int q = lo; q <= hi; ++q) {
-          const double s = there[q] - change_cost[q > k ? q - k : k - q];
+          const double s = there[q] - change_cost[static_cast<size_t>(q > k ? q - k : k - q)];
           if (s > chain) {
             chain = s;
             choice = static_cast<int8_t>(q - k);
           }
         }
       }
-      here[k] = chain == none ? none : chain + envelope[static_cast<size_t>(f)] - deviation_cost[k];
+      here[k] = chain == none ? none : chain + envelope[static_cast<size_t>(f)] - deviation_cost[static_cast<size_t>(k)];
       back[k] = choice;
-      if (f + period_frames[k] >= frames && here[k] > best) {
+      if (f + period_frames[static_cast<size_t>(k)] >= frames && here[k] > best) {
         best = here[k];
         best_f = f;
         best_k = k;
@@ -115,10 +126,10 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
   std::vector<double> beats;
   int f = best_f, k = best_k;
   while (f >= 0 && k >= 0) {
-    beats.push_back(origin + f * kFrameMs);
-    const int8_t step = from[static_cast<size_t>(f) * kPeriodStates + static_cast<size_t>(k)];
+    beats.push_back(origin + f * res.frame_ms);
+    const int8_t step = from[static_cast<size_t>(f) * static_cast<size_t>(states) + static_cast<size_t>(k)];
     if (step == kStart) break;
-    f -= period_frames[k];
+    f -= period_frames[static_cast<size_t>(k)];
     k += step;
   }
   std::reverse(beats.begin(), beats.end());
@@ -145,11 +156,18 @@ void snap_to_onsets(const std::vector<Onset>& onsets, std::vector<double>* beats
   }
 }
 
-}  // namespace
+// The median time from beat to beat (fallback with fewer than 2 beats).
+double median_period(const std::vector<double>& beats, double fallback) {
+  if (beats.size() < 2) return fallback;
+  std::vector<double> gaps;
+  for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k] - beats[k - 1]);
+  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+  return gaps[gaps.size() / 2];
+}
 
 // Beats at about period_ms through all onsets: segments between long
 // silences are tracked one by one and joined by evenly spaced beats.
-std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms) {
+std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms, const Resolution& res) {
   std::vector<double> beats;
   if (onsets.empty()) return beats;
   double mean_strength = 0;
@@ -159,7 +177,7 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
   size_t first = 0;
   for (size_t i = 1; i <= onsets.size(); ++i) {
     if (i < onsets.size() && onsets[i].time_ms - onsets[i - 1].time_ms <= rest) continue;
-    std::vector<double> part = track_segment(onsets, Segment{first, i}, period_ms, mean_strength);
+    std::vector<double> part = track_segment(onsets, Segment{first, i}, period_ms, mean_strength, res);
     if (!beats.empty() && !part.empty()) {
       const double last = beats.back();
       const double gap = part.front() - last;
@@ -174,21 +192,27 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
   return beats;
 }
 
+}  // namespace
+
 InferredBeats infer_beats(const std::vector<PerformedNote>& notes) {
   InferredBeats result;
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return result;
 
-  // Every candidate level is tracked; the beats that best make a beat level win.
+  // Every candidate level is tracked coarsely; the beats that best make a
+  // beat level win, and are tracked again finely at their median period.
   double best_score = -1;
+  double best_period = 0;
   for (double period : beat_period_candidates(onsets)) {
-    std::vector<double> beats = track_beats(onsets, period);
+    const std::vector<double> beats = track_beats(onsets, period, kCoarse);
     const double s = beat_level_score(onsets, beats);
     if (s > best_score) {
       best_score = s;
-      result.beats_ms = std::move(beats);
+      best_period = median_period(beats, period);
     }
   }
+  if (best_period <= 0) return result;
+  result.beats_ms = track_beats(onsets, best_period, kFine);
   if (result.beats_ms.size() < 2) return result;
 
   const BarLines bars = find_bar_lines(notes, onsets, result.beats_ms);
