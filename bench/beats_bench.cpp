@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
       const auto kind = onpu::test::kAllPerformanceKinds[kind_index];
       const auto p = onpu::test::synthetic_performance(kind, static_cast<uint32_t>(std::atoi(argv[i + 2])));
       const onpu::InferredBeats found = onpu::infer_beats(p.notes);
-      std::printf("%s: beat F %.3f\n", onpu::test::kind_name(kind), onpu::test::beat_f_measure(p.beats_ms, found.beats_ms));
+      std::printf("%s: beat F %.3f, meter %d, %zu bars\n", onpu::test::kind_name(kind), onpu::test::beat_f_measure(p.beats_ms, found.beats_ms), found.meter, found.bar_starts.size());
       for (size_t k = 0; k < std::max(p.beats_ms.size(), found.beats_ms.size()); ++k) {
         std::printf("%10.0f %10.0f\n", k < p.beats_ms.size() ? p.beats_ms[k] : -1.0,
                     k < found.beats_ms.size() ? found.beats_ms[k] : -1.0);

@@ -12,7 +12,7 @@ constexpr int kMeterCount = 3;
 constexpr int kStates = 2 + 3 + 4;
 // The cost of each bar line, in standard deviations of the salience: without
 // it, grouping by two would always catch more salience than the true meter.
-constexpr double kBarCost = 0.6;
+constexpr double kBarCost = 0.45;
 // The cost of a bar that ends early or changes the meter.
 constexpr double kBreakCost = 3.0;
 

@@ -29,6 +29,9 @@ int bin_of(double lag_ms) {
 
 double period_of(int bin) { return kShortestLagMs * exact::pow(2.0, static_cast<double>(bin) / kBinsPerOctave); }
 
+// What marks the beat level: a bass note, a chord, a change of harmony.
+double level_weight(const Onset& o) { return (o.bass * o.loudness + o.chord) * o.strength; }
+
 }  // namespace
 
 std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
@@ -115,12 +118,12 @@ double beat_level_score(const std::vector<Onset>& onsets, const std::vector<doub
   double caught = 0, total = 0;
   double filled = 0;
   size_t j = 0;
-  for (const Onset& o : onsets) total += o.heavy * o.strength;
+  for (const Onset& o : onsets) total += level_weight(o);
   for (double b : beats) {
     while (j < onsets.size() && onsets[j].time_ms < b - window) ++j;
     double best = 0;
     for (size_t i = j; i < onsets.size() && onsets[i].time_ms <= b + window; ++i) {
-      const double a = onsets[i].heavy * onsets[i].strength;
+      const double a = level_weight(onsets[i]);
       caught += a;
       best = std::max(best, a);
     }
@@ -129,7 +132,7 @@ double beat_level_score(const std::vector<Onset>& onsets, const std::vector<doub
   // Filled: the beats weighted by the heaviest onset they catch, against the
   // heaviest onsets of the piece (the mean of the top quarter).
   std::vector<double> heavy;
-  for (const Onset& o : onsets) heavy.push_back(o.heavy * o.strength);
+  for (const Onset& o : onsets) heavy.push_back(level_weight(o));
   std::sort(heavy.begin(), heavy.end());
   double top = 0;
   const size_t from = heavy.size() - std::max<size_t>(1, heavy.size() / 4);

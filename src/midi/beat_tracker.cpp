@@ -35,6 +35,10 @@ constexpr double kChangeCost = 400.0;
 // Beyond 30 % from the period tracked, a period costs more with every beat.
 constexpr double kFreeDeviation = 0.262;  // ln 1.3
 constexpr double kDeviationCost = 30.0;
+// The envelope's local mean over kBaselineMs either way, as much of it as
+// one beat's share (kBaselineWeight of the accent a beat spans), is taken off.
+constexpr double kBaselineMs = 1500.0;
+constexpr double kBaselineWeight = 2.0;
 // A silence longer than this many periods (and 4 s) splits the tracking; the
 // beats across it are spread evenly.
 constexpr double kSplittingRestPeriods = 5.0;
@@ -64,6 +68,21 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
         envelope[static_cast<size_t>(g)] += onsets[i].strength / mean_strength * res.kernel[static_cast<size_t>(d < 0 ? -d : d)];
       }
     }
+  }
+
+  // Against the local mean: a beat gains where the accent stands out from the
+  // onsets around it, and a stream of even notes gains nothing from more beats.
+  {
+    const int half = static_cast<int>(kBaselineMs / res.frame_ms);
+    std::vector<double> sums(static_cast<size_t>(frames) + 1, 0.0);
+    for (int f = 0; f < frames; ++f) sums[static_cast<size_t>(f) + 1] = sums[static_cast<size_t>(f)] + envelope[static_cast<size_t>(f)];
+    std::vector<double> contrast(static_cast<size_t>(frames));
+    for (int f = 0; f < frames; ++f) {
+      const int lo = std::max(0, f - half), hi = std::min(frames, f + half + 1);
+      const double local = (sums[static_cast<size_t>(hi)] - sums[static_cast<size_t>(lo)]) / (hi - lo);
+      contrast[static_cast<size_t>(f)] = envelope[static_cast<size_t>(f)] - kBaselineWeight * local;
+    }
+    envelope.swap(contrast);
   }
 
   const int states = 2 * res.period_steps + 1;

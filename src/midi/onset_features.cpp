@@ -9,7 +9,7 @@ namespace {
 
 // The bass is judged against the notes around an onset: within this many
 // milliseconds either way lies the lowest key the left hand reaches.
-constexpr double kBassWindowMs = 1200.0;
+constexpr double kBassWindowMs = 900.0;
 // A bass note a fifth (7 semitones) above that lowest key no longer counts.
 constexpr double kBassFadeKeys = 7.0;
 // The harmony before and after an onset is gathered over this span.

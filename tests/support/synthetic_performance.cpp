@@ -52,7 +52,13 @@ void accompany(PerformanceKind kind, const Bar& bar, int root, Random& random, s
   auto add = [&](double beat, double length, int key, int velocity) {
     out->push_back({bar.start + beat, length, key, velocity, false});
   };
-  if (kind == PerformanceKind::kRolledChords || kind == PerformanceKind::kSlowChorale) {
+  if (kind == PerformanceKind::kRunning) {
+    for (int b = 0; b < bar.beats; ++b) add(b, 1.0, bass + (b % 2) * 7, 64);
+  } else if (kind == PerformanceKind::kNocturne) {
+    // Broken chords over two octaves, one group of four sixteenths a beat.
+    const int tones[] = {bass, bass + 7, bass + 12 + chord_tone(root, 1) - root, bass + 19};
+    for (int s = 0; s < bar.beats * 4; ++s) add(s * 0.25, s % 4 == 0 ? 1.0 : 0.5, tones[s % 4], s % 4 == 0 ? 64 : 50);
+  } else if (kind == PerformanceKind::kRolledChords || kind == PerformanceKind::kSlowChorale) {
     for (int b = 0; b < bar.beats; ++b) {
       add(b, 0.95, bass, 70);
       for (int i = 0; i < 3; ++i) add(b, 0.95, mid + 12 + chord_tone(0, i), 60);
@@ -77,6 +83,16 @@ void accompany(PerformanceKind kind, const Bar& bar, int root, Random& random, s
     }
   }
   (void)random;
+}
+
+// Sixteenths without a break through the chord's tones and the steps between.
+void running(const Bar& bar, int root, Random& random, std::vector<ScoreNote>* out) {
+  int key = 64 + root;
+  for (int s = 0; s < bar.beats * 4; ++s) {
+    key += random.below(5) - 2;
+    key = std::clamp(key, 60, 84);
+    out->push_back({bar.start + s * 0.25, 0.25, key, s % 4 == 0 ? 70 : 62, true});
+  }
 }
 
 void melody(const Bar& bar, int root, Random& random, std::vector<ScoreNote>* out) {
@@ -122,6 +138,8 @@ const char* kind_name(PerformanceKind kind) {
     case PerformanceKind::kMeterChange: return "meter change";
     case PerformanceKind::kDroppedAdded: return "dropped/added";
     case PerformanceKind::kSlowChorale: return "slow chorale";
+    case PerformanceKind::kRunning: return "running 16ths";
+    case PerformanceKind::kNocturne: return "nocturne";
   }
   return "?";
 }
@@ -151,7 +169,11 @@ SyntheticPerformance synthetic_performance(PerformanceKind kind, uint32_t seed, 
   for (size_t i = 0; i < bars.size(); ++i) {
     const int root = kRoots[i % 8];
     accompany(kind, bars[i], root, random, &score);
-    if (kind != K::kSlowChorale && kind != K::kRolledChords) melody(bars[i], root, random, &score);
+    if (kind == K::kRunning) {
+      running(bars[i], root, random, &score);
+    } else if (kind != K::kSlowChorale && kind != K::kRolledChords) {
+      melody(bars[i], root, random, &score);
+    }
     if (kind == K::kRolledChords) score.push_back({bars[i].start, 2, 76 + root, 80, true});
   }
 
@@ -159,6 +181,8 @@ SyntheticPerformance synthetic_performance(PerformanceKind kind, uint32_t seed, 
   double base = 430 + random.uniform() * 350;  // 77 to 140 BPM
   if (kind == K::kSixEight) base = 750 + random.uniform() * 350;
   if (kind == K::kSlowChorale) base = 1000 + random.uniform() * 200;
+  if (kind == K::kRunning) base = 700 + random.uniform() * 300;
+  if (kind == K::kNocturne) base = 800 + random.uniform() * 300;
   std::vector<double> period(static_cast<size_t>(total_beats) + 1);
   double wander = 0;
   for (int b = 0; b <= total_beats; ++b) {
@@ -166,7 +190,7 @@ SyntheticPerformance synthetic_performance(PerformanceKind kind, uint32_t seed, 
     double factor = 1.0;
     if (kind == K::kAccelerando) factor = 1.0 / (1.0 + 0.4 * progress);
     if (kind == K::kRitardando) factor = 1.0 + 0.35 * progress;
-    wander = 0.9 * wander + 0.02 * random.normal();
+    wander = 0.9 * wander + (kind == K::kNocturne ? 0.045 : 0.02) * random.normal();
     // Phrases of 4 bars broaden towards their end.
     const double in_phrase = std::fmod(b / static_cast<double>(bars.back().beats * 4), 1.0);
     const double breath = kind == K::kRitardando ? 0.25 : 0.1;

@@ -26,6 +26,8 @@ enum class PerformanceKind {
   kMeterChange,   // 4/4, 3/4 and back every 6 bars
   kDroppedAdded,  // 4/4, 10 % of notes missing, 5 % stray notes added
   kSlowChorale,   // 4/4 block chords, one onset a beat, 50-60 BPM
+  kRunning,       // 4/4 sixteenths without a break over a bass in quarters, 60-85 BPM
+  kNocturne,      // 4/4 broken chords in sixteenths under a free melody, strong rubato
 };
 
 inline constexpr PerformanceKind kAllPerformanceKinds[] = {
@@ -33,6 +35,7 @@ inline constexpr PerformanceKind kAllPerformanceKinds[] = {
     PerformanceKind::kFermatas,     PerformanceKind::kJitter,      PerformanceKind::kRolledChords,
     PerformanceKind::kPickup,       PerformanceKind::kWaltz,       PerformanceKind::kSixEight,
     PerformanceKind::kMeterChange,  PerformanceKind::kDroppedAdded, PerformanceKind::kSlowChorale,
+    PerformanceKind::kRunning,      PerformanceKind::kNocturne,
 };
 
 const char* kind_name(PerformanceKind kind);
