@@ -213,8 +213,16 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
 
 }  // namespace
 
-InferredBeats infer_beats(const std::vector<PerformedNote>& notes) {
+InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   InferredBeats result;
+  // The harmony at the bar lines is read from the notes in time order.
+  const auto earlier = [](const PerformedNote& a, const PerformedNote& b) { return a.time_ms < b.time_ms; };
+  std::vector<PerformedNote> ordered;
+  if (!std::is_sorted(given.begin(), given.end(), earlier)) {
+    ordered = given;
+    std::stable_sort(ordered.begin(), ordered.end(), earlier);
+  }
+  const std::vector<PerformedNote>& notes = ordered.empty() ? given : ordered;
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return result;
 
