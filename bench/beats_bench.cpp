@@ -2,6 +2,8 @@
 // test against them and against folders of MIDI files:
 //
 //   onpu_beats_bench [--seeds N] [FOLDER...]
+//   onpu_beats_bench --write FOLDER     (the performances as MIDI files)
+//   onpu_beats_bench --show KIND SEED   (the beats found beside the reference)
 //
 // Prints, per kind of synthetic performance, the mean and median beat and
 // downbeat F-measure over N seeds (the rule of the standard evaluation:
@@ -22,6 +24,7 @@
 #include "midi/beat_tracker.h"
 #include "midi/performance_check.h"
 #include "midi/performed_notes.h"
+#include "support/smf_builder.h"
 #include "support/synthetic_performance.h"
 
 namespace {
@@ -77,6 +80,60 @@ void decide_folder(const std::string& folder) {
               infer, unreadable, infer ? "; inferred:" : "", inferred.c_str());
 }
 
+// Writes each kind's performance (seed 1) as NN-KIND.mid under a placeholder
+// tempo of 120 BPM at 480 ticks a quarter, with NN-KIND_annotations.txt
+// beside it (the score's beats, "db" at bar lines), for bench/beats.py
+// --annotated and for trying the whole program on a performance.
+void write_performances(const std::string& folder) {
+  int number = 0;
+  for (onpu::test::PerformanceKind kind : onpu::test::kAllPerformanceKinds) {
+    const onpu::test::SyntheticPerformance p = onpu::test::synthetic_performance(kind, 1);
+    struct Event {
+      uint32_t tick;
+      int key;
+      int velocity;
+    };
+    std::vector<Event> events;
+    for (const onpu::PerformedNote& n : p.notes) {
+      events.push_back({static_cast<uint32_t>(n.time_ms * 0.96 + 0.5), n.key, n.velocity});
+      events.push_back({static_cast<uint32_t>(n.end_ms * 0.96 + 0.5), n.key, 0});
+    }
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    onpu::test::Smf smf;
+    smf.header(1, 2, 480).track().tempo(0, 500000).time_signature(0, 4, 2).end_of_track().track();
+    uint32_t now = 0;
+    for (const Event& e : events) {
+      if (e.velocity > 0) {
+        smf.note_on(e.tick - now, 0, e.key, e.velocity);
+      } else {
+        smf.note_off(e.tick - now, 0, e.key);
+      }
+      now = e.tick;
+    }
+    const onpu::test::Bytes bytes = smf.end_of_track().bytes();
+    std::string name = onpu::test::kind_name(kind);
+    for (char& c : name) c = (c == ' ' || c == '/') ? '-' : c;
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "%02d-", ++number);
+    const std::string base = folder + "/" + prefix + name;
+    std::FILE* out = std::fopen((base + ".mid").c_str(), "wb");
+    if (out == nullptr) {
+      std::fprintf(stderr, "cannot write %s.mid\n", base.c_str());
+      return;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    out = std::fopen((base + "_annotations.txt").c_str(), "w");
+    size_t bar = 0;
+    for (double t : p.beats_ms) {
+      const bool down = bar < p.downbeats_ms.size() && p.downbeats_ms[bar] == t;
+      if (down) ++bar;
+      std::fprintf(out, "%.6f\t%s\n", t / 1000.0, down ? "db" : "b");
+    }
+    std::fclose(out);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +142,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seeds") == 0 && i + 1 < argc) {
       seeds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
+      write_performances(argv[i + 1]);
+      return 0;
     } else if (std::strcmp(argv[i], "--show") == 0 && i + 2 < argc) {
       // --show KIND SEED: the reference beats beside the beats found.
       const int kind_index = std::atoi(argv[i + 1]);
