@@ -42,9 +42,12 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
   // Onset pairs up to the longest lag: the weight of a pair is the product of
   // the accents, so that chords and bass notes shape the periodicities more
   // than passing notes.
+  // Past kMostPairs later onsets an onset pairs no more: piano music has
+  // fewer within the longest lag, and a file of dense clusters stays linear.
+  constexpr size_t kMostPairs = 256;
   std::vector<double> lags(kBins, 0.0);
   for (size_t i = 0; i < onsets.size(); ++i) {
-    for (size_t j = i + 1; j < onsets.size(); ++j) {
+    for (size_t j = i + 1; j < onsets.size() && j <= i + kMostPairs; ++j) {
       const double lag = onsets[j].time_ms - onsets[i].time_ms;
       if (lag > kLongestLagMs) break;
       const int ms = static_cast<int>(lag + 0.5);

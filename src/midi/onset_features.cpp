@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <numeric>
 
 namespace onpu {
@@ -78,15 +79,19 @@ std::vector<Onset> gather_onsets(const std::vector<PerformedNote>& input) {
     o.length = std::sqrt(clamp01(gathered[i].longest_hold_ms / 1000.0));
   }
 
-  // The bass: the lowest key around each onset, found by a walk with two ends.
-  size_t lo = 0;
+  // The bass: the lowest key around each onset, from a sliding minimum (a
+  // queue of onsets whose keys rise), so that dense music costs no more per
+  // onset than sparse.
+  std::deque<size_t> lows;
   size_t hi = 0;
   for (size_t i = 0; i < count; ++i) {
     const double t = onsets[i].time_ms;
-    while (onsets[lo].time_ms < t - kBassWindowMs) ++lo;
-    while (hi < count && onsets[hi].time_ms <= t + kBassWindowMs) ++hi;
-    int lowest = 127;
-    for (size_t j = lo; j < hi; ++j) lowest = std::min<int>(lowest, onsets[j].lowest_key);
+    while (hi < count && onsets[hi].time_ms <= t + kBassWindowMs) {
+      while (!lows.empty() && onsets[lows.back()].lowest_key >= onsets[hi].lowest_key) lows.pop_back();
+      lows.push_back(hi++);
+    }
+    while (onsets[lows.front()].time_ms < t - kBassWindowMs) lows.pop_front();
+    const int lowest = onsets[lows.front()].lowest_key;
     onsets[i].bass = clamp01(1.0 - (onsets[i].lowest_key - lowest) / kBassFadeKeys);
   }
 
