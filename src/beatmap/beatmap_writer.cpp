@@ -10,14 +10,6 @@
 namespace onpu {
 namespace {
 
-// The time signature in force at tick: the last one whose tick is at most
-// tick. Segments come in tick order, so the search goes on from where the
-// previous segment's ended.
-int32_t governing_numerator(const std::vector<TimeSignature>& signatures, uint64_t tick, size_t* candidate) {
-  while (*candidate + 1 < signatures.size() && signatures[*candidate + 1].tick <= tick) ++*candidate;
-  return signatures[*candidate].numerator;
-}
-
 // "<key>:<value>\n" with the value in tenths written as a decimal.
 void append_setting(TextBuffer& out, const char* key, int tenths) {
   out.append(key);
@@ -27,7 +19,8 @@ void append_setting(TextBuffer& out, const char* key, int tenths) {
 }  // namespace
 
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
-                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty, const PlayLayout* play) {
+                          const TempoMap& tempo_map, const BeatmapDifficulty& difficulty, const PlayLayout* play,
+                          const std::vector<TimingLine>* timing) {
   out.append("\xEF\xBB\xBF");
   out.append(
       "osu file format v14\n\n"
@@ -87,8 +80,7 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "//Storyboard Layer 4 (Overlay)\n"
       "//Storyboard Sound Samples\n\n"
       "[TimingPoints]\n");
-  const std::vector<TimeSignature>& signatures = tempo_map.time_signatures();
-  size_t candidate = 0;
+  const std::vector<TimingLine> lines = timing ? *timing : song_timing_lines(tempo_map);
   // The sliders' volume points go among the timing points in time order,
   // after a timing point of the same time.
   std::vector<std::pair<int32_t, int>> volumes;
@@ -106,11 +98,10 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       out.append(format("%d,-100,%d,1,0,%d,0,0\n", volumes[next_volume].first, meter, volumes[next_volume].second));
     }
   };
-  for (const TempoSegment& segment : tempo_map.segments()) {
-    const int32_t time_ms = seconds_to_ms(segment.start_seconds);
-    volumes_before(time_ms);
-    meter = governing_numerator(signatures, segment.tick, &candidate);
-    out.append(format("%d,%.6f,%d,1,0,100,1,0\n", time_ms, 60000.0 / segment.bpm, meter));
+  for (const TimingLine& line : lines) {
+    volumes_before(line.time_ms);
+    meter = line.meter;
+    out.append(timing_line_text(line));
   }
   volumes_before(INT64_MAX);
   out.append(
@@ -127,13 +118,14 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "[HitObjects]\n");
 }
 
-BeatLengths::BeatLengths(const TempoMap& tempo_map) {
-  for (const TempoSegment& segment : tempo_map.segments()) {
+BeatLengths::BeatLengths(const TempoMap& tempo_map) : BeatLengths(song_timing_lines(tempo_map)) {}
+
+BeatLengths::BeatLengths(const std::vector<TimingLine>& lines) {
+  for (const TimingLine& line : lines) {
     // Of two timing points in one millisecond the game keeps the first.
-    const int32_t start_ms = seconds_to_ms(segment.start_seconds);
-    if (!starts_ms_.empty() && starts_ms_.back() == start_ms) continue;
-    starts_ms_.push_back(start_ms);
-    beat_ms_.push_back(std::strtod(format("%.6f", 60000.0 / segment.bpm).c_str(), nullptr));
+    if (!starts_ms_.empty() && starts_ms_.back() == line.time_ms) continue;
+    starts_ms_.push_back(line.time_ms);
+    beat_ms_.push_back(std::strtod(format("%.6f", line.beat_length_ms).c_str(), nullptr));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "beatmap/play_objects.h"
+#include "beatmap/play_timing.h"
 #include "common/output_sink.h"
 #include "midi/tempo_map.h"
 
@@ -18,21 +19,23 @@ struct BeatmapDifficulty {
 };
 
 // Writes the byte-order mark, "osu file format v14", the fixed sections, one
-// uninherited timing point per tempo segment (with the meter of the time
-// signature in force at the segment's tick), the combo colours and the
+// uninherited timing point per tempo segment (song_timing_lines), the combo
+// colours and the
 // "[HitObjects]" line. base_name names the audio file and the title;
 // version_name is the difficulty's name. Lines end in a line feed only.
 // A map laid out for play adds its breaks to [Events] and, among the
-// timing points, the volume points of its sliders.
+// timing points, the volume points of its sliders; timing, when given,
+// replaces the song's own timing points.
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
                           const TempoMap& tempo_map, const BeatmapDifficulty& difficulty = BeatmapDifficulty(),
-                          const PlayLayout* play = nullptr);
+                          const PlayLayout* play = nullptr, const std::vector<TimingLine>* timing = nullptr);
 
 // The beat lengths that the timing points of write_beatmap_header give, as
 // the game reads them back from the text, by time.
 class BeatLengths {
  public:
   explicit BeatLengths(const TempoMap& tempo_map);
+  explicit BeatLengths(const std::vector<TimingLine>& lines);
   // The beat length of the last timing point at or before time_ms (the
   // first one's before it); of timing points in the same millisecond, the
   // first.

@@ -285,5 +285,21 @@ TEST(BeatLengths, AreTheTimingPointsAsWrittenAtEachTime) {
   EXPECT_EQ(beats.at(100000), 461.538);
 }
 
+// Timing that follows a player: a pickup of two beats, an even bar, and a
+// bar whose beats bend away from an even division.
+TEST(BeatTimingLines, BarLinesFallOnTheBarsAndBentBeatsGetPointsWithoutBarLines) {
+  const std::vector<double> beats = {0, 500, 1000, 1500, 2000, 2500, 3000, 3600, 4100, 4600, 5000.4};
+  std::string text;
+  for (const TimingLine& line : beat_timing_lines(beats, {2, 6})) text += timing_line_text(line);
+  EXPECT_EQ(text,
+            "0,500.000000,2,1,0,100,1,8\n"      // the pickup: no bar line at its start
+            "1000,500.000000,4,1,0,100,1,0\n"   // an even bar: one point
+            "3000,500.000000,4,1,0,100,1,0\n"   // the bar line of a bar that bends
+            "3600,466.666667,4,1,0,100,1,8\n"   // each beat off the even division by over 12 ms
+            "4100,450.000000,4,1,0,100,1,8\n"
+            "4600,400.000000,4,1,0,100,1,8\n");
+  EXPECT_TRUE(beat_timing_lines({1000}, {0}).empty());
+}
+
 }  // namespace
 }  // namespace onpu
