@@ -88,29 +88,7 @@ void write_performances(const std::string& folder) {
   int number = 0;
   for (onpu::test::PerformanceKind kind : onpu::test::kAllPerformanceKinds) {
     const onpu::test::SyntheticPerformance p = onpu::test::synthetic_performance(kind, 1);
-    struct Event {
-      uint32_t tick;
-      int key;
-      int velocity;
-    };
-    std::vector<Event> events;
-    for (const onpu::PerformedNote& n : p.notes) {
-      events.push_back({static_cast<uint32_t>(n.time_ms * 0.96 + 0.5), n.key, n.velocity});
-      events.push_back({static_cast<uint32_t>(n.end_ms * 0.96 + 0.5), n.key, 0});
-    }
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
-    onpu::test::Smf smf;
-    smf.header(1, 2, 480).track().tempo(0, 500000).time_signature(0, 4, 2).end_of_track().track();
-    uint32_t now = 0;
-    for (const Event& e : events) {
-      if (e.velocity > 0) {
-        smf.note_on(e.tick - now, 0, e.key, e.velocity);
-      } else {
-        smf.note_off(e.tick - now, 0, e.key);
-      }
-      now = e.tick;
-    }
-    const onpu::test::Bytes bytes = smf.end_of_track().bytes();
+    const onpu::test::Bytes bytes = onpu::test::performance_midi(p);
     std::string name = onpu::test::kind_name(kind);
     for (char& c : name) c = (c == ' ' || c == '/') ? '-' : c;
     char prefix[8];

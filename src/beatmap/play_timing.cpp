@@ -45,26 +45,34 @@ std::vector<TimingLine> beat_timing_lines(const std::vector<double>& beats_ms, c
     const uint32_t last = b + 1 < starts.size() ? starts[b + 1] : last_beat;
     const bool pickup = bar_starts.empty() ? false : first < bar_starts.front();
     const int meter = static_cast<int>(std::max<uint32_t>(1, last - first));
-    // From a beat of the bar to its end, evenly.
+    // The bar in stretches of even beats: each as long as every beat inside
+    // it lies within kBendMs of the even division between its ends.
     uint32_t from = first;
-    double from_ms = whole_ms(beats_ms[first]);
-    const double end_ms = whole_ms(beats_ms[last]);
-    auto point = [&](bool inside_bar) {
-      if (end_ms - from_ms < static_cast<double>(last - from)) return;  // beats under a millisecond apart
-      TimingLine line;
-      line.time_ms = static_cast<int32_t>(from_ms);
-      line.beat_length_ms = (end_ms - from_ms) / static_cast<double>(last - from);
-      line.meter = meter;
-      line.omit_first_bar_line = inside_bar || pickup;
-      lines.push_back(line);
-    };
-    point(false);
-    for (uint32_t k = first + 1; k < last; ++k) {
-      const double even = from_ms + (end_ms - from_ms) * static_cast<double>(k - from) / static_cast<double>(last - from);
-      if (std::fabs(beats_ms[k] - even) <= kBendMs) continue;
-      from = k;
-      from_ms = whole_ms(beats_ms[k]);
-      point(true);
+    while (from < last) {
+      uint32_t to = from + 1;
+      while (to < last) {
+        const uint32_t next = to + 1;
+        const double from_ms = whole_ms(beats_ms[from]);
+        const double span = whole_ms(beats_ms[next]) - from_ms;
+        bool even = true;
+        for (uint32_t k = from + 1; k < next && even; ++k) {
+          const double at = from_ms + span * static_cast<double>(k - from) / static_cast<double>(next - from);
+          even = std::fabs(beats_ms[k] - at) <= kBendMs;
+        }
+        if (!even) break;
+        to = next;
+      }
+      const double from_ms = whole_ms(beats_ms[from]);
+      const double to_ms = whole_ms(beats_ms[to]);
+      if (to_ms - from_ms >= static_cast<double>(to - from)) {  // beats at least a millisecond apart
+        TimingLine line;
+        line.time_ms = static_cast<int32_t>(from_ms);
+        line.beat_length_ms = (to_ms - from_ms) / static_cast<double>(to - from);
+        line.meter = meter;
+        line.omit_first_bar_line = from != first || pickup;
+        lines.push_back(line);
+      }
+      from = to;
     }
   }
   return lines;

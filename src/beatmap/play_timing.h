@@ -25,11 +25,11 @@ struct TimingLine {
 std::vector<TimingLine> song_timing_lines(const TempoMap& tempo_map);
 
 // Timing points that follow beats (ascending times in ms) and bar lines
-// (indices into beats, ascending): one at each bar line, its beat the bar's
-// length divided by its beats, and, where a beat strays from that even
-// division by more than kBendMs, one more at that beat for the rest of the
-// bar, which leaves out its first bar line. Beats before the first bar line
-// (a pickup) get a point of their own without a bar line. No beats: none.
+// (indices into beats, ascending): each bar in as few stretches of even
+// beats as keep every beat within kBendMs of where its stretch puts it; a
+// point at the start of each stretch, the one at the bar line with its bar
+// line, the others without (they lie inside the bar). Beats before the first
+// bar line (a pickup) are a bar without a bar line. No beats: no points.
 inline constexpr double kBendMs = 12.0;
 std::vector<TimingLine> beat_timing_lines(const std::vector<double>& beats_ms, const std::vector<uint32_t>& bar_starts);
 

@@ -76,6 +76,10 @@ inline constexpr const char kCreated[] = "osu譜面ファイルを作成しま�
 // target, else empty.
 inline constexpr const char kThinnedMap[] = "難易度 %.2f★: %s → %.2f★%s\n";
 inline constexpr const char kThinnedMapToppedOut[] = " (この曲の最高)";
+// The beats the maps for play follow: the file's own, or ones inferred from
+// a performance (the range of tempo found, the most common meter).
+inline constexpr const char kTimingKept[] = "拍: ファイルのテンポと拍子をそのまま使います\n";
+inline constexpr const char kTimingInferred[] = "拍: 演奏から推定しました (%.0f〜%.0f BPM, %d 拍子)\n";
 // A set's target above the song's top, left out: its top map is written already.
 inline constexpr const char kThinnedMapAboveTop[] = "難易度 %.2f★: この曲の最高を超えるため作成しません\n";
 

@@ -275,7 +275,13 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       }
       if (!plan) {
         plan.emplace();
-        if (!plan_moments(source, analysis, &*plan)) result.error = ConversionError::kReadFailed;
+        if (!plan_moments(source, analysis, &*plan)) {
+          result.error = ConversionError::kReadFailed;
+        } else if (plan->inferred) {
+          console.out(format(msg::kTimingInferred, plan->slowest_bpm, plan->fastest_bpm, plan->meter));
+        } else {
+          console.out(msg::kTimingKept);
+        }
       }
       AtomicFileTarget thinned_target(thinned.osu_path);
       ThinnedMap chosen;

@@ -6,14 +6,16 @@
 #include "common/console.h"
 #include "difficulty/bands.h"
 #include "layout/play_layout.h"
+#include "midi/beat_tracker.h"
 #include "midi/note_ends.h"
+#include "midi/performance_check.h"
 
 namespace onpu {
 namespace {
 
 // The moments as the layout reads them.
 std::vector<LayoutNote> layout_notes(const MidiAnalysis& analysis, const MomentPlan& plan) {
-  const BeatLengths beats(analysis.tempo_map);
+  const BeatLengths beats = plan.inferred ? BeatLengths(plan.timing) : BeatLengths(analysis.tempo_map);
   std::vector<LayoutNote> notes;
   notes.reserve(plan.moments.size());
   for (const Moment& moment : plan.moments) {
@@ -47,13 +49,52 @@ void rated_objects(const PlayLayout& layout, const std::vector<LayoutNote>& note
   }
 }
 
+// Whether the notes (every one, in time order) are a performance whose own
+// grid is a placeholder; if so, the beats the player followed go into plan
+// and the moments are placed on them.
+bool infer_timing(const ByteSource& source, const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
+                  MomentPlan* plan) {
+  std::vector<uint64_t> ticks;
+  ticks.reserve(notes.size());
+  for (const TimedNote& note : notes) ticks.push_back(note.tick);
+  if (file_grid_fits(ticks, analysis.header.division)) return true;
+  std::vector<HeldNote> held;
+  held.reserve(notes.size());
+  for (const TimedNote& note : notes) held.push_back(HeldNote{note.tick, note.channel, note.key, 0});
+  if (!find_note_releases(source, analysis.scan, &held)) return false;
+  std::vector<PerformedNote> performed;
+  performed.reserve(notes.size());
+  for (size_t i = 0; i < notes.size(); ++i) {
+    const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(held[i].release_tick));
+    performed.push_back(PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key,
+                                      notes[i].velocity});
+  }
+  const InferredBeats beats = infer_beats(performed);
+  if (beats.beats_ms.size() < 2) return true;
+  plan->inferred = true;
+  plan->timing = beat_timing_lines(beats.beats_ms, beats.bar_starts);
+  plan->slowest_bpm = beats.slowest_bpm;
+  plan->fastest_bpm = beats.fastest_bpm;
+  plan->meter = beats.meter;
+  place_moments(BeatGrid(beats.beats_ms, beats.bar_starts), &plan->moments);
+  return true;
+}
+
 }  // namespace
 
 bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, MomentPlan* plan) {
   const MetricGrid grid(analysis.tempo_map, analysis.header.division);
   MomentBuilder builder(grid);
-  if (!for_each_note_in_time_order(source, analysis.scan, analysis.tempo_map,
-                                   [&](const TimedNote& note) { builder.add(note); })) {
+  std::vector<TimedNote> notes;  // every note, while there are few enough to be a performance
+  bool many_notes = false;
+  if (!for_each_note_in_time_order(source, analysis.scan, analysis.tempo_map, [&](const TimedNote& note) {
+        builder.add(note);
+        if (notes.size() < kMostPerformedNotes) {
+          notes.push_back(note);
+        } else {
+          many_notes = true;
+        }
+      })) {
     return false;
   }
   plan->moments = std::move(builder.moments());
@@ -69,6 +110,7 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
       moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(held[i].release_tick));
     }
   }
+  if (!many_notes && !infer_timing(source, analysis, notes, plan)) return false;
   plan->order = admission_order(plan->moments);
   return true;
 }
@@ -118,7 +160,7 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
   }
   TextBuffer text(*sink);
   write_beatmap_header(text, base_name, thinned_version_name(target_hundredths), analysis.tempo_map, band.header,
-                       &layout);
+                       &layout, plan.inferred ? &plan.timing : nullptr);
   write_play_objects(text, layout.objects);
   text.flush();
   if (!sink->finish()) {

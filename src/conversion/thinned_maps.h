@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "beatmap/play_timing.h"
 #include "common/byte_source.h"
 #include "conversion/conversion.h"
 #include "difficulty/moments.h"
@@ -18,11 +19,26 @@ namespace onpu {
 struct MomentPlan {
   std::vector<Moment> moments;
   std::vector<uint32_t> order;
+  // The timing of the maps for play: the song's own (timing empty), or, for
+  // a performance whose own grid does not fit its notes, timing points that
+  // follow the beats inferred from the notes, with the range of tempo found
+  // and the most common meter.
+  std::vector<TimingLine> timing;
+  bool inferred = false;
+  double slowest_bpm = 0;
+  double fastest_bpm = 0;
+  int meter = 4;
 };
 
+// A file of more notes than this is a sequenced song: its grid is kept
+// without a look (a pianist's hour holds some 50000 notes).
+inline constexpr size_t kMostPerformedNotes = 300000;
+
 // Reads the analysed file's notes once more, on one thread, into moments,
-// then each track once more for the top notes' releases. False if the file
-// ended where the first walk had found bytes.
+// then each track once more for the top notes' releases. When the file's
+// grid does not fit its notes, infers the beats a player followed and
+// places the moments on them. False if the file ended where the first walk
+// had found bytes.
 bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, MomentPlan* plan);
 
 // The difficulty name of a thinned map: the band and the target, as in

@@ -1,6 +1,7 @@
 #include "difficulty/moments.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace onpu {
 namespace {
@@ -59,6 +60,48 @@ MetricLevel MetricGrid::level_at(uint64_t tick) const {
   if (beat >= 2 && on_line(offset, beat / 2, tolerance)) return MetricLevel::kHalfBeat;
   if (beat >= 4 && on_line(offset, beat / 4, beat / 24)) return MetricLevel::kQuarterBeat;
   return MetricLevel::kOffGrid;
+}
+
+BeatGrid::BeatGrid(const std::vector<double>& beats_ms, const std::vector<uint32_t>& bar_starts)
+    : beats_ms_(beats_ms), bar_line_(beats_ms.size(), false) {
+  for (uint32_t start : bar_starts) {
+    if (start < beats_ms_.size()) {
+      bar_line_[start] = true;
+      bar_times_ms_.push_back(beats_ms_[start]);
+    }
+  }
+}
+
+MetricLevel BeatGrid::level_at(double time_ms) const {
+  if (beats_ms_.size() < 2) return MetricLevel::kOffGrid;
+  // The beat at or before the time (the first one's before it) and its length.
+  size_t beat = static_cast<size_t>(std::upper_bound(beats_ms_.begin(), beats_ms_.end(), time_ms) - beats_ms_.begin());
+  beat = beat == 0 ? 0 : std::min(beat - 1, beats_ms_.size() - 2);
+  const double length = beats_ms_[beat + 1] - beats_ms_[beat];
+  if (!(length > 0)) return MetricLevel::kOffGrid;
+  const double into = (time_ms - beats_ms_[beat]) / length;  // 0 on the beat, 1 on the next
+  constexpr double kTolerance = 1.0 / 12;
+  if (std::fabs(into) <= kTolerance) return bar_line_[beat] ? MetricLevel::kDownbeat : MetricLevel::kBeat;
+  if (std::fabs(into - 1.0) <= kTolerance) return bar_line_[beat + 1] ? MetricLevel::kDownbeat : MetricLevel::kBeat;
+  if (std::fabs(into - 0.5) <= kTolerance) return MetricLevel::kHalfBeat;
+  if (std::fabs(into - 0.25) <= kTolerance / 2 || std::fabs(into - 0.75) <= kTolerance / 2) {
+    return MetricLevel::kQuarterBeat;
+  }
+  return MetricLevel::kOffGrid;
+}
+
+uint64_t BeatGrid::measure_at(double time_ms) const {
+  if (beats_ms_.size() < 2) return 0;
+  const double lead = (beats_ms_.back() - beats_ms_.front()) / static_cast<double>(beats_ms_.size() - 1) / 12;
+  return static_cast<uint64_t>(std::upper_bound(bar_times_ms_.begin(), bar_times_ms_.end(), time_ms + lead) -
+                               bar_times_ms_.begin());
+}
+
+void place_moments(const BeatGrid& grid, std::vector<Moment>* moments) {
+  for (Moment& moment : *moments) {
+    moment.level = grid.level_at(moment.top.time_ms);
+    moment.measure = grid.measure_at(moment.top.time_ms);
+  }
 }
 
 void MomentBuilder::add(const TimedNote& note) {

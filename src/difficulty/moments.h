@@ -61,6 +61,28 @@ class MetricGrid {
   uint64_t quarter_ticks_ = 0;  // 0 when the file counts in SMPTE frames
 };
 
+// The beats and bar lines a player followed (inferred from a performance
+// whose own grid is a placeholder): where a time falls among them. A note
+// counts as on a beat when it lies within a twelfth of the beat's length of
+// it, as on MetricGrid's lines.
+class BeatGrid {
+ public:
+  // beats_ms ascending (at least two), bar_starts indices into it, ascending.
+  BeatGrid(const std::vector<double>& beats_ms, const std::vector<uint32_t>& bar_starts);
+  MetricLevel level_at(double time_ms) const;
+  // The number of the bar that holds time_ms (0 before the first bar line);
+  // a note just before a bar line counts in the bar it leads into.
+  uint64_t measure_at(double time_ms) const;
+
+ private:
+  std::vector<double> beats_ms_;
+  std::vector<bool> bar_line_;  // per beat
+  std::vector<double> bar_times_ms_;
+};
+
+// Gives each moment the metric level and measure of its time in grid.
+void place_moments(const BeatGrid& grid, std::vector<Moment>* moments);
+
 // Gathers notes, given in time order, into moments. The top voice is the
 // highest key of the moment's notes off the percussion channel (any
 // percussion note when it has no other), the louder at equal keys, then the

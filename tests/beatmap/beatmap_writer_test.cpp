@@ -294,10 +294,9 @@ TEST(BeatTimingLines, BarLinesFallOnTheBarsAndBentBeatsGetPointsWithoutBarLines)
   EXPECT_EQ(text,
             "0,500.000000,2,1,0,100,1,8\n"      // the pickup: no bar line at its start
             "1000,500.000000,4,1,0,100,1,0\n"   // an even bar: one point
-            "3000,500.000000,4,1,0,100,1,0\n"   // the bar line of a bar that bends
-            "3600,466.666667,4,1,0,100,1,8\n"   // each beat off the even division by over 12 ms
-            "4100,450.000000,4,1,0,100,1,8\n"
-            "4600,400.000000,4,1,0,100,1,8\n");
+            "3000,600.000000,4,1,0,100,1,0\n"   // a bar that bends: its bar line,
+            "3600,500.000000,4,1,0,100,1,8\n"   // two even beats,
+            "4600,400.000000,4,1,0,100,1,8\n");  // and a short one
   EXPECT_TRUE(beat_timing_lines({1000}, {0}).empty());
 }
 

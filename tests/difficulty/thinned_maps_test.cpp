@@ -12,6 +12,7 @@
 #include "cli/star_targets.h"
 #include "support/harness.h"
 #include "support/played_piece.h"
+#include "support/synthetic_performance.h"
 
 namespace onpu {
 namespace {
@@ -232,6 +233,77 @@ TEST(ThinnedMaps, CorpusFilesKeepNotesOfTheFullMap) {
     }
   }
   EXPECT_GT(converted, 40);
+}
+
+// The beats and bar lines that a map's uninherited timing points draw, as
+// the game draws them: every beat length from each point up to the next
+// (the last up to the last object), a bar line every meter beats, the first
+// left out where the point's effects say so.
+void drawn_beats(const std::string& osu, std::vector<double>* beats, std::vector<double>* bar_lines) {
+  struct Point {
+    double time, length;
+    int meter, effects;
+  };
+  std::vector<Point> points;
+  const size_t start = osu.find("[TimingPoints]");
+  std::istringstream lines(osu.substr(start, osu.find("[Colours]") - start));
+  for (std::string line; std::getline(lines, line);) {
+    Point p{};
+    int sample_set = 0, index = 0, volume = 0, uninherited = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf,%d,%d,%d,%d,%d,%d", &p.time, &p.length, &p.meter, &sample_set, &index,
+                    &volume, &uninherited, &p.effects) == 8 &&
+        uninherited == 1) {
+      points.push_back(p);
+    }
+  }
+  const std::vector<Line> objects = hit_objects(osu);
+  const double last = objects.empty() ? 0 : objects.back().time + 1.0;
+  for (size_t i = 0; i < points.size(); ++i) {
+    const double end = i + 1 < points.size() ? points[i + 1].time : last;
+    for (int k = 0; points[i].time + k * points[i].length < end - 0.5; ++k) {
+      const double at = points[i].time + k * points[i].length;
+      beats->push_back(at);
+      if (k % points[i].meter == 0 && !(k == 0 && (points[i].effects & 8))) bar_lines->push_back(at);
+    }
+  }
+}
+
+TEST(ThinnedMaps, PerformancesGetTimingPointsThatFollowThePlayer) {
+  struct Case {
+    test::PerformanceKind kind;
+    double least_beat_f;
+    double least_bar_f;
+  };
+  const Case cases[] = {
+      {test::PerformanceKind::kSteady, 0.9, 0.9},
+      {test::PerformanceKind::kRitardando, 0.8, 0.5},
+      {test::PerformanceKind::kWaltz, 0.9, 0.8},
+      {test::PerformanceKind::kPickup, 0.9, 0.8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(test::kind_name(c.kind));
+    const test::SyntheticPerformance performance = test::synthetic_performance(c.kind, 1);
+    TempDir dir;
+    test::write_file(dir.file("played.mid"), test::performance_midi(performance));
+    test::write_file(dir.file("score.mid"), test::performance_midi(performance, true));
+    test::RunResult played = test::run_onpu({"played.mid", "--stars", "3"}, dir.path());
+    ASSERT_EQ(played.status, 0) << played.err;
+    EXPECT_NE(played.out.find("拍: 演奏から推定しました ("), std::string::npos) << played.out;
+    const std::string map = test::read_file(dir.file("played-3.00stars.osu"));
+    std::vector<double> beats, bar_lines;
+    drawn_beats(map, &beats, &bar_lines);
+    EXPECT_GE(test::beat_f_measure(performance.beats_ms, beats), c.least_beat_f);
+    EXPECT_GE(test::beat_f_measure(performance.downbeats_ms, bar_lines), c.least_bar_f);
+    // The objects keep the times of their notes.
+    expect_drawn_from(hit_objects(test::read_file(dir.file("played.osu"))), hit_objects(map), "played");
+
+    // The same notes on the score's grid keep the file's own timing.
+    test::RunResult score = test::run_onpu({"score.mid", "--stars", "3"}, dir.path());
+    ASSERT_EQ(score.status, 0) << score.err;
+    EXPECT_NE(score.out.find("拍: ファイルのテンポと拍子をそのまま使います\n"), std::string::npos) << score.out;
+    EXPECT_EQ(uninherited_points(test::read_file(dir.file("score-3.00stars.osu"))),
+              uninherited_points(test::read_file(dir.file("score.osu"))));
+  }
 }
 
 TEST(ThinnedMaps, StarListsAreReadAsDecimalTargets) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/beat_tracker.h"
+#include "support/smf_builder.h"
 
 namespace onpu::test {
 
@@ -51,6 +52,12 @@ struct SyntheticPerformance {
 
 // A performance of about `bars` bars; the same seed gives the same notes.
 SyntheticPerformance synthetic_performance(PerformanceKind kind, uint32_t seed, int bars = 32);
+
+// The performance as a MIDI file recorded under a placeholder tempo (120 BPM
+// in 4/4 at 480 ticks a quarter note): one track of notes on channel 0 with
+// their releases. With as_score, the score's own ticks instead: the song as
+// a sequencer holds it (the notes keep their lengths in ms).
+Bytes performance_midi(const SyntheticPerformance& performance, bool as_score = false);
 
 // The beat F-measure of the standard evaluation (mir_eval's rule): beats
 // before 5 s left out of both lists, matches within 70 ms, one to one;
