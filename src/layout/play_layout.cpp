@@ -363,6 +363,19 @@ void key_range(const std::vector<LayoutNote>& notes, int* lowest, int* highest) 
 // a beat outside that range it would not last as long as its note.
 bool sliders_keep_time(double beat_ms) { return beat_ms >= 6.0 && beat_ms <= 60000.0; }
 
+// The beat a player feels, by which spacing, rests and sliders are counted:
+// the timing point's beat halved or doubled into 80-160 BPM, as a mapper
+// times a slow song in double time. Sliders are still timed by the timing
+// point's own beat.
+double felt_beat_ms(double beat_ms) {
+  if (!sliders_keep_time(beat_ms)) return beat_ms;
+  while (beat_ms > 750.0) beat_ms /= 2;
+  while (beat_ms < 375.0) beat_ms *= 2;
+  return beat_ms;
+}
+
+
+
 // How long a note held for held_ms plays as a slider, in ms, when the next
 // object comes at next_ms (0: a circle): as long as it is held, leaving the
 // style's recovery before the next object, a whole number of snap steps
@@ -508,9 +521,12 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
   std::vector<LayoutNote> notes;
   std::vector<uint32_t> source;
   notes.reserve(all_notes.size());
+  std::vector<double> timing_beat_ms;  // the timing point's, which times the sliders
   for (size_t i = 0; i < all_notes.size(); ++i) {
     if (!notes.empty() && all_notes[i].time_ms - notes.back().time_ms < kClosestMs) continue;
     notes.push_back(all_notes[i]);
+    timing_beat_ms.push_back(all_notes[i].beat_ms);
+    notes.back().beat_ms = felt_beat_ms(all_notes[i].beat_ms);
     source.push_back(static_cast<uint32_t>(i));
   }
   if (notes.empty()) return;
@@ -585,7 +601,9 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
     object.x = to_pixel(head.x);
     object.y = to_pixel(head.y);
     if (duration > 0.0) {
-      const double total_px = duration / note.beat_ms * kBeatPixels;
+      // However fast the timing point's beat, the path stays within its spans.
+      const double total_px =
+          std::min(duration / timing_beat_ms[i] * kBeatPixels, kMostSlides * style.longest_span_px);
       const int slides = 1 + static_cast<int>((total_px - 1e-9) / style.longest_span_px);
       const double span = to_hundredths(total_px / slides);
       const Vec exact_head{static_cast<double>(object.x), static_cast<double>(object.y)};
@@ -595,7 +613,7 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
       object.end_x = to_pixel(tail.x);
       object.end_y = to_pixel(tail.y);
       object.length_px = span;
-      object.end_time_ms = note.time_ms + slides * span / kBeatPixels * note.beat_ms;
+      object.end_time_ms = note.time_ms + slides * span / kBeatPixels * timing_beat_ms[i];
       if (object.end_x == object.x && object.end_y == object.y) object.slides = 0;  // no room for a body
     }
     if (object.slides > 0) {
