@@ -145,7 +145,7 @@ started=$SECONDS
 say "fetching the sources of $lame_source, $libzip_source, $musl_source and $codec_sources from Debian's archive"
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$work/src"
-sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | sed -n 1p >"$apt_dir/mirror" || true
+sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1 >"$apt_dir/mirror" || true
 mirror=$(cat "$apt_dir/mirror")
 echo "deb-src ${mirror:-http://deb.debian.org/debian} bookworm main" >"$apt_dir/sources.list"
 apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
@@ -166,8 +166,8 @@ tar -xzf "$work"/src/opus_1.3.1.orig.tar.gz -C "$work/src"
 tar -xzf "$work"/src/libsndfile_1.2.0.orig.tar.gz -C "$work/src"
 tar -xzf "$third_party/fluidsynth-$fluidsynth_version.tar.gz" -C "$work/src"
 tar -xzf "$third_party/gcem_$gcem_version.orig.tar.gz" -C "$work/src"
-gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | sed -n 1p)
-fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | sed -n 1p)
+gcem_dir=$(find "$work/src" -maxdepth 1 -name 'gcem*' -type d | head -1)
+fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | head -1)
 
 pic=()
 [ "$target" = linux ] && pic=(-fPIC)
@@ -189,7 +189,7 @@ if [ -z "$zlib_library" ]; then
   say "building zlib"
   tar -xjf "$work"/src/zlib_1.2.13.dfsg.orig.tar.bz2 -C "$work/src"
   (
-    cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | sed -n 1p)" &&
+    cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | head -1)" &&
       CC=$cc CFLAGS="$flags ${pic[*]}" ./configure --static --prefix="$prefix" >"$work/zlib.log" 2>&1 &&
       make -j "$jobs" libz.a >>"$work/zlib.log" 2>&1 &&
       make install >>"$work/zlib.log" 2>&1
@@ -315,7 +315,7 @@ cp "$work/src/libsndfile-1.2.0/COPYING" "$prefix/licenses/libsndfile-COPYING.txt
 if [ "$target" = windows ]; then
   cp /usr/share/doc/libz-mingw-w64-dev/copyright "$prefix/licenses/zlib-copyright.txt"
 else
-  sed -n '/Copyright notice/,/madler/p' "$(find "$work/src" -maxdepth 2 -path '*zlib-1.2.13*' -name README | sed -n 1p)" \
+  sed -n '/Copyright notice/,/madler/p' "$(find "$work/src" -maxdepth 2 -path '*zlib-1.2.13*' -name README | head -1)" \
     >"$prefix/licenses/zlib-copyright.txt"
 fi
 echo "$key_text" >"$prefix/.complete"
