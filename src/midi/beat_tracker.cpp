@@ -44,6 +44,9 @@ constexpr double kBaselineWeight = 2.0;
 constexpr double kSplittingRestPeriods = 5.0;
 // A beat moves to an onset this close.
 constexpr double kSnapMs = 35.0;
+// A silence is bridged by at most this many beats; a longer one is left
+// without beats (nothing plays there to follow).
+constexpr int kMostBridgedBeats = 256;
 
 struct Segment {
   size_t first;  // onsets [first, last)
@@ -201,7 +204,8 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
       const double last = beats.back();
       const double gap = part.front() - last;
       const double step = beats.size() >= 2 ? last - beats[beats.size() - 2] : period_ms;
-      const int count = static_cast<int>(std::floor(gap / step + 0.5));
+      const double steps = std::floor(gap / step + 0.5);
+      const int count = steps > kMostBridgedBeats ? 1 : static_cast<int>(steps);
       for (int n = 1; n < count; ++n) beats.push_back(last + gap * n / count);
     }
     beats.insert(beats.end(), part.begin(), part.end());
@@ -225,6 +229,9 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   const std::vector<PerformedNote>& notes = ordered.empty() ? given : ordered;
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return result;
+  // The tracking takes memory for every 10 ms between onsets no more than a
+  // few seconds apart: a longer piece than a player plays is left alone.
+  if (onsets.back().time_ms - onsets.front().time_ms > kLongestPerformanceMs) return result;
 
   // Every candidate level is tracked coarsely; the beats that best make a
   // beat level win, and are tracked again finely at their median period.

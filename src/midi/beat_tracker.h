@@ -40,8 +40,13 @@ struct InferredBeats {
   double fastest_bpm = 0;
 };
 
-// Infers the beats of notes in time order. Fewer than 8 onsets give no beats
-// (all fields empty or 0, meter 4). Memory grows with the notes and with the
+// The longest stretch from the first onset to the last that is tracked: an
+// hour and a half (the tracking keeps about 70 bytes for every 10 ms of it).
+inline constexpr double kLongestPerformanceMs = 90.0 * 60.0 * 1000.0;
+
+// Infers the beats of notes in time order. Fewer than 8 onsets, or onsets
+// spread over more than kLongestPerformanceMs, give no beats (all fields
+// empty or 0, meter 4); a silence is bridged by at most 256 beats. Memory grows with the notes and with the
 // time they cover while sounding (silences longer than a few beats are
 // bridged, not tracked); the time is about linear in both.
 InferredBeats infer_beats(const std::vector<PerformedNote>& notes);

@@ -161,5 +161,27 @@ TEST(BeatTracker, ALongSilenceIsBridgedByEvenBeats) {
   for (double gap : gaps) EXPECT_NEAR(gap, 600.0, 30.0);
 }
 
+TEST(BeatTracker, SilencesAndSpansBeyondAPlayersAreNotFilledWithBeats) {
+  // The same two phrases with silences between them of 40 minutes (within
+  // a piece's length, too long to bridge) and of 12 days (beyond a piece's).
+  struct Case {
+    int silence_ms;
+    size_t most_beats;
+  };
+  for (const Case c : {Case{40 * 60 * 1000, 200}, Case{12 * 24 * 3600 * 1000, 0}}) {
+    std::vector<PerformedNote> notes;
+    for (int phrase = 0; phrase < 2; ++phrase) {
+      const int start = phrase * (14400 + c.silence_ms);
+      for (int beat = 0; beat < 24; ++beat) {
+        const int t = start + beat * 600;
+        notes.push_back({t, t + 550, static_cast<uint8_t>(beat % 4 == 0 ? 36 : 48), static_cast<uint8_t>(90)});
+        notes.push_back({t + 300, t + 580, 74, 60});
+      }
+    }
+    const InferredBeats found = infer_beats(notes);
+    EXPECT_LE(found.beats_ms.size(), c.most_beats) << c.silence_ms;
+  }
+}
+
 }  // namespace
 }  // namespace onpu
