@@ -257,6 +257,36 @@ void read_rated_map(const std::string& text, std::vector<RatedObject>* objects, 
   }
 }
 
+// A map rated by the published calculation and by ours.
+struct RatedPair {
+  std::string path;
+  double stars = 0, aim = 0, speed = 0;  // the reference's
+  StarRating ours;
+  std::vector<RatedObject> objects;
+  RatingSettings settings;
+};
+
+// Rates the maps at paths (each quoted, space-separated) both ways, in the
+// reference's order; each rating of ours within 0.01 of the reference's.
+std::vector<RatedPair> rate_both_ways(const std::string& paths) {
+  std::vector<RatedPair> pairs;
+  NodeRun reference = run_command("node '" + source_dir() + "/tests/consumer/star_rating.mjs'" + paths);
+  EXPECT_EQ(reference.status, 0) << reference.output;
+  std::istringstream lines(reference.output);
+  for (std::string line; std::getline(lines, line);) {
+    RatedPair pair;
+    std::istringstream fields(line);
+    fields >> pair.stars >> pair.aim >> pair.speed >> pair.path;
+    read_rated_map(test::read_file(pair.path), &pair.objects, &pair.settings);
+    pair.ours = rate_objects(pair.objects, pair.settings);
+    EXPECT_NEAR(pair.ours.stars, pair.stars, 0.01) << pair.path;
+    EXPECT_NEAR(pair.ours.aim, pair.aim, 0.01) << pair.path;
+    EXPECT_NEAR(pair.ours.speed, pair.speed, 0.01) << pair.path;
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
 TEST_F(OsuDecoder, StarRatingsAgreeWithThePublishedCalculation) {
   if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-standard-stable/package.json")) {
     GTEST_SKIP() << "osu-standard-stable is not installed: run npm ci --prefix tests/consumer";
@@ -313,24 +343,12 @@ TEST_F(OsuDecoder, StarRatingsAgreeWithThePublishedCalculation) {
   for (const std::string& name : dir_.entries()) {
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".osu") == 0) paths += " '" + dir_.file(name) + "'";
   }
-  NodeRun reference = run_command("node '" + source_dir() + "/tests/consumer/star_rating.mjs'" + paths);
-  ASSERT_EQ(reference.status, 0) << reference.output;
-  std::istringstream lines(reference.output);
   double worst = 0.0;
   int maps = 0;
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    double stars = 0, aim = 0, speed = 0;
-    std::string path;
-    fields >> stars >> aim >> speed >> path;
-    std::vector<RatedObject> objects;
-    RatingSettings settings;
-    ASSERT_NO_FATAL_FAILURE(read_rated_map(test::read_file(path), &objects, &settings));
-    const StarRating ours = rate_objects(objects, settings);
-    EXPECT_NEAR(ours.stars, stars, 0.01) << path;
-    EXPECT_NEAR(ours.aim, aim, 0.01) << path;
-    EXPECT_NEAR(ours.speed, speed, 0.01) << path;
-    worst = std::max(worst, std::fabs(ours.stars - stars));
+  for (const RatedPair& pair : rate_both_ways(paths)) {
+    const std::string& path = pair.path;
+    const double stars = pair.stars;
+    worst = std::max(worst, std::fabs(pair.ours.stars - stars));
     ++maps;
 
     // The rating printed for a thinned map is the reference's, rounded.
@@ -433,29 +451,16 @@ TEST_F(OsuDecoder, SliderRatingsAgreeWithThePublishedCalculation) {
     test::write_file(dir_.file(std::string(c.name) + ".osu"), slider_map(c));
     paths += " '" + dir_.file(std::string(c.name) + ".osu") + "'";
   }
-  NodeRun reference = run_command("node '" + source_dir() + "/tests/consumer/star_rating.mjs'" + paths);
-  ASSERT_EQ(reference.status, 0) << reference.output;
-  std::istringstream lines(reference.output);
   double worst = 0.0;
   int maps = 0;
-  for (std::string line; std::getline(lines, line); ++maps) {
-    std::istringstream fields(line);
-    double stars = 0, aim = 0, speed = 0;
-    std::string path;
-    fields >> stars >> aim >> speed >> path;
-    std::vector<RatedObject> objects;
-    RatingSettings settings;
-    ASSERT_NO_FATAL_FAILURE(read_rated_map(test::read_file(path), &objects, &settings));
-    const StarRating ours = rate_objects(objects, settings);
-    EXPECT_NEAR(ours.stars, stars, 0.01) << path;
-    EXPECT_NEAR(ours.aim, aim, 0.01) << path;
-    EXPECT_NEAR(ours.speed, speed, 0.01) << path;
-    worst = std::max({worst, std::fabs(ours.stars - stars), std::fabs(ours.aim - aim), std::fabs(ours.speed - speed)});
-
+  for (const RatedPair& pair : rate_both_ways(paths)) {
+    ++maps;
+    worst = std::max({worst, std::fabs(pair.ours.stars - pair.stars), std::fabs(pair.ours.aim - pair.aim),
+                      std::fabs(pair.ours.speed - pair.speed)});
     // The sliders count: the same objects as circles rate otherwise.
     std::vector<RatedCircle> circles;
-    for (const RatedObject& o : objects) circles.push_back(RatedCircle{o.x, o.y, o.time_ms});
-    EXPECT_GT(std::fabs(rate_circles(circles, settings).stars - stars), 0.05) << path;
+    for (const RatedObject& o : pair.objects) circles.push_back(RatedCircle{o.x, o.y, o.time_ms});
+    EXPECT_GT(std::fabs(rate_circles(circles, pair.settings).stars - pair.stars), 0.05) << pair.path;
   }
   EXPECT_EQ(maps, static_cast<int>(cases.size()));
   std::printf("%d maps with sliders, largest difference from the reference: %.3g stars\n", maps, worst);
