@@ -244,9 +244,7 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
 
   const std::string& midi_path = args[1];
   const std::string base_name = get_base_name(midi_path);
-  const std::string stem =
-      directory + (directory.back() == kPathSeparator || directory.back() == '/' ? "" : std::string(1, kPathSeparator)) +
-      base_name;
+  const std::string stem = join_path(directory, base_name);
 
   if (mode.both) {
     const std::string paths[3] = {stem + "-circle.osu", stem + "-slider-vertical.osu", stem + "-slider-horizontal.osu"};
@@ -316,9 +314,7 @@ int run_drop(const std::vector<std::string>& args, const std::string& working_fo
     const int file_status = run_command_line({args[0], file, "--set", "--out", destination.folder}, keeper);
     console.out("\n");
     if (file_status == 0) {
-      const std::string folder = without_trailing_separators(destination.folder);
-      const std::string osz = folder + (folder.back() == kPathSeparator ? "" : std::string(1, kPathSeparator)) +
-                              get_base_name(file) + ".osz";
+      const std::string osz = join_path(without_trailing_separators(destination.folder), get_base_name(file) + ".osz");
       results.push_back(format(destination.in_working_folder ? msg::kDropDoneInWorkingFolder : msg::kDropDone,
                                name.c_str(), osz.c_str()));
     } else {

@@ -264,9 +264,7 @@ bool is_writable_directory(const std::string& directory) {
   // Whether a file can be made there is known only by making one: a
   // read-only folder, a folder inside an archive, a full disk, rights.
   AtomicOutputFile probe;
-  const std::string sample = directory + (directory.back() == kPathSeparator ? "" : std::string(1, kPathSeparator)) +
-                             "onpu-write-check";
-  return probe.open(sample);
+  return probe.open(join_path(directory, "onpu-write-check"));
 }
 
 std::string without_trailing_separators(std::string path) {
@@ -275,6 +273,11 @@ std::string without_trailing_separators(std::string path) {
     path.pop_back();
   }
   return path;
+}
+
+std::string join_path(const std::string& folder, const std::string& name) {
+  const bool ends_in_separator = !folder.empty() && (folder.back() == kPathSeparator || folder.back() == '/');
+  return ends_in_separator ? folder + name : folder + kPathSeparator + name;
 }
 
 std::string folder_of(const std::string& path) {

@@ -75,6 +75,10 @@ bool is_writable_directory(const std::string& directory);
 // path without the separators at its end; a root ("/" or a drive's "C:\" on Windows) stays whole.
 std::string without_trailing_separators(std::string path);
 
+// folder and name joined by the platform's separator, none added when the
+// folder already ends in one (a drive's root).
+std::string join_path(const std::string& folder, const std::string& name);
+
 // The folder part of a file's path ("." for a bare name), as written.
 std::string folder_of(const std::string& path);
 

@@ -49,35 +49,33 @@ void rated_objects(const PlayLayout& layout, const std::vector<LayoutNote>& note
   }
 }
 
-// Whether the notes (every one, in time order) are a performance whose own
-// grid is a placeholder; if so, the beats the player followed go into plan
-// and the moments are placed on them.
-bool infer_timing(const ByteSource& source, const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
-                  MomentPlan* plan) {
+// Whether the file's own grid fits its notes (every one, in time order).
+bool grid_fits_notes(const MidiAnalysis& analysis, const std::vector<TimedNote>& notes) {
   std::vector<uint64_t> ticks;
   ticks.reserve(notes.size());
   for (const TimedNote& note : notes) ticks.push_back(note.tick);
-  if (file_grid_fits(ticks, analysis.header.division)) return true;
-  std::vector<HeldNote> held;
-  held.reserve(notes.size());
-  for (const TimedNote& note : notes) held.push_back(HeldNote{note.tick, note.channel, note.key, 0});
-  if (!find_note_releases(source, analysis.scan, &held)) return false;
+  return file_grid_fits(ticks, analysis.header.division);
+}
+
+// The beats a player followed through the notes (every one, in time order,
+// with its release), into plan, and the moments placed on them.
+void infer_timing(const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
+                  const std::vector<HeldNote>& releases, MomentPlan* plan) {
   std::vector<PerformedNote> performed;
   performed.reserve(notes.size());
   for (size_t i = 0; i < notes.size(); ++i) {
-    const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(held[i].release_tick));
+    const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
     performed.push_back(PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key,
                                       notes[i].velocity});
   }
   const InferredBeats beats = infer_beats(performed);
-  if (beats.beats_ms.size() < 2) return true;
+  if (beats.beats_ms.size() < 2) return;
   plan->inferred = true;
   plan->timing = beat_timing_lines(beats.beats_ms, beats.bar_starts);
   plan->slowest_bpm = beats.slowest_bpm;
   plan->fastest_bpm = beats.fastest_bpm;
   plan->meter = beats.meter;
   place_moments(BeatGrid(beats.beats_ms, beats.bar_starts), &plan->moments);
-  return true;
 }
 
 }  // namespace
@@ -98,19 +96,26 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
     return false;
   }
   plan->moments = std::move(builder.moments());
+
+  // One more walk over the tracks gives the releases of the moments' top
+  // notes and, for a performance, of every note.
+  const bool performance = !many_notes && !grid_fits_notes(analysis, notes);
   std::vector<HeldNote> held;
-  held.reserve(plan->moments.size());
+  if (performance) {
+    held.reserve(notes.size() + plan->moments.size());
+    for (const TimedNote& note : notes) held.push_back(HeldNote{note.tick, note.channel, note.key, 0});
+  }
+  const size_t first_top = held.size();
   for (const Moment& moment : plan->moments) {
     held.push_back(HeldNote{moment.top.tick, moment.top.channel, moment.top.key, 0});
   }
   if (!find_note_releases(source, analysis.scan, &held)) return false;
-  for (size_t i = 0; i < held.size(); ++i) {
+  for (size_t i = 0; i < plan->moments.size(); ++i) {
     Moment& moment = plan->moments[i];
-    if (held[i].release_tick > moment.top.tick) {
-      moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(held[i].release_tick));
-    }
+    const uint64_t release = held[first_top + i].release_tick;
+    if (release > moment.top.tick) moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(release));
   }
-  if (!many_notes && !infer_timing(source, analysis, notes, plan)) return false;
+  if (performance) infer_timing(analysis, notes, held, plan);
   plan->order = admission_order(plan->moments);
   return true;
 }
