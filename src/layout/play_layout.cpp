@@ -129,8 +129,7 @@ double distance_to_body(Vec p, const Placed& slider) {
 class Placer {
  public:
   Placer(const LayoutStyle& style, int lowest_key, int highest_key)
-      : style_(style),
-        radius_(circle_radius(style.circle_size)),
+      : radius_(circle_radius(style.circle_size)),
         visible_ms_(preempt_ms(style.approach_rate) + 400.0 * std::min(1.0, preempt_ms(style.approach_rate) / 450.0)),
         lowest_key_(lowest_key),
         key_range_(std::max(1, highest_key - lowest_key)) {
@@ -314,7 +313,6 @@ class Placer {
     return penalty;
   }
 
-  const LayoutStyle& style_;
   double radius_;
   double visible_ms_;
   int lowest_key_;
