@@ -9,6 +9,16 @@
 #include "midi/beat_level.h"
 #include "midi/onset_features.h"
 
+// The fuzzing build traces every comparison for coverage. In the dynamic
+// program, whose branches follow the values of scores rather than the
+// structure of the input, that tracing only makes each run several times
+// slower.
+#if defined(__clang__)
+#define ONPU_NUMERIC_KERNEL __attribute__((no_sanitize("coverage")))
+#else
+#define ONPU_NUMERIC_KERNEL
+#endif
+
 namespace onpu {
 namespace {
 
@@ -25,8 +35,8 @@ struct Resolution {
   int largest_change;
   std::vector<double> kernel;
 };
-const Resolution kFine{10.0, 0.012, 34, 5, {1.0, 0.7, 0.4, 0.15}};    // 1.012^34 = 1.5; 6 %
-const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};     // 4.8 %
+const Resolution kFine{10.0, 0.012, 34, 5, {1.0, 0.7, 0.4, 0.15}};  // 1.012^34 = 1.5; 6 %
+const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};    // 4.8 %
 
 // A change of period costs kChangeCost times the square of the change in
 // log period (6 % costs 1.4 onsets of average accent), so that the program
@@ -56,8 +66,8 @@ struct Segment {
 // Beats through the onsets of one segment, by a dynamic program over (beat
 // frame, beat period): the best chain of beats collects the most onset
 // accent at its beats, less the costs of changing and straying periods.
-std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segment& seg, double period_ms,
-                                  double mean_strength, const Resolution& res) {
+ONPU_NUMERIC_KERNEL std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segment& seg,
+                                                      double period_ms, double mean_strength, const Resolution& res) {
   const int reach = static_cast<int>(res.kernel.size()) - 1;
   const double origin = onsets[seg.first].time_ms - reach * res.frame_ms;
   const double span = onsets[seg.last - 1].time_ms - origin;
@@ -68,7 +78,8 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
     for (int d = -reach; d <= reach; ++d) {
       const int g = f + d;
       if (g >= 0 && g < frames) {
-        envelope[static_cast<size_t>(g)] += onsets[i].strength / mean_strength * res.kernel[static_cast<size_t>(d < 0 ? -d : d)];
+        envelope[static_cast<size_t>(g)] +=
+            onsets[i].strength / mean_strength * res.kernel[static_cast<size_t>(d < 0 ? -d : d)];
       }
     }
   }
@@ -78,7 +89,8 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
   {
     const int half = static_cast<int>(kBaselineMs / res.frame_ms);
     std::vector<double> sums(static_cast<size_t>(frames) + 1, 0.0);
-    for (int f = 0; f < frames; ++f) sums[static_cast<size_t>(f) + 1] = sums[static_cast<size_t>(f)] + envelope[static_cast<size_t>(f)];
+    for (int f = 0; f < frames; ++f)
+      sums[static_cast<size_t>(f) + 1] = sums[static_cast<size_t>(f)] + envelope[static_cast<size_t>(f)];
     std::vector<double> contrast(static_cast<size_t>(frames));
     for (int f = 0; f < frames; ++f) {
       const int lo = std::max(0, f - half), hi = std::min(frames, f + half + 1);
@@ -98,25 +110,32 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
     const double excess = std::max(0.0, std::abs(log_ratio) - kFreeDeviation);
     deviation_cost[static_cast<size_t>(k)] = kDeviationCost * excess * excess;
   }
-  std::vector<double> change_cost(static_cast<size_t>(res.largest_change) + 1);
-  for (int c = 0; c <= res.largest_change; ++c) {
-    change_cost[static_cast<size_t>(c)] = kChangeCost * (res.period_step * c) * (res.period_step * c);
-  }
 
   // score[f][k]: the best chain whose last beat is frame f with period k,
   // kept for the frames one longest period back; from[f][k]: the period of
   // the beat before (kStart: none). The last beat lies within the last
-  // period of the segment.
+  // period of the segment. A row of scores has room for largest_change
+  // periods either side that no chain reaches, so that every period looks
+  // at the same span of periods before it.
   constexpr int8_t kStart = std::numeric_limits<int8_t>::min();
   const double none = -std::numeric_limits<double>::infinity();
+  const int reach_k = res.largest_change;
+  const int span_k = 2 * reach_k + 1;
+  const size_t row = static_cast<size_t>(states + 2 * reach_k);
+  std::vector<double> cost_by_offset(static_cast<size_t>(span_k));  // of the change j - largest_change
+  for (int j = 0; j < span_k; ++j) {
+    const double change = res.period_step * (j - reach_k);
+    cost_by_offset[static_cast<size_t>(j)] = kChangeCost * change * change;
+  }
   const int ring = period_frames.back() + 1;
-  std::vector<double> score(static_cast<size_t>(ring) * static_cast<size_t>(states), none);
+  std::vector<double> score(static_cast<size_t>(ring) * row, none);
   std::vector<int8_t> from(static_cast<size_t>(frames) * static_cast<size_t>(states), kStart);
   double best = none;
   int best_f = -1, best_k = -1;
   for (int f = 0; f < frames; ++f) {
-    double* here = &score[static_cast<size_t>(f % ring) * static_cast<size_t>(states)];
+    double* here = &score[static_cast<size_t>(f % ring) * row + static_cast<size_t>(reach_k)];
     int8_t* back = &from[static_cast<size_t>(f) * static_cast<size_t>(states)];
+    const double accent = envelope[static_cast<size_t>(f)];
     for (int k = 0; k < states; ++k) {
       const int previous = f - period_frames[static_cast<size_t>(k)];
       double chain = none;
@@ -124,18 +143,18 @@ std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segmen
       if (previous < 0) {
         chain = 0;  // the first beat of the segment lies within its first period
       } else {
-        const double* there = &score[static_cast<size_t>(previous % ring) * static_cast<size_t>(states)];
-        const int lo = std::max(0, k - res.largest_change);
-        const int hi = std::min(states - 1, k + res.largest_change);
-        for (int q = lo; q <= hi; ++q) {
-          const double s = there[q] - change_cost[static_cast<size_t>(q > k ? q - k : k - q)];
+        // The periods k - largest_change .. k + largest_change of the frame before.
+        const double* there = &score[static_cast<size_t>(previous % ring) * row + static_cast<size_t>(k)];
+        const double* cost = cost_by_offset.data();
+        for (int j = 0; j < span_k; ++j) {
+          const double s = there[j] - cost[j];
           if (s > chain) {
             chain = s;
-            choice = static_cast<int8_t>(q - k);
+            choice = static_cast<int8_t>(j - reach_k);
           }
         }
       }
-      here[k] = chain == none ? none : chain + envelope[static_cast<size_t>(f)] - deviation_cost[static_cast<size_t>(k)];
+      here[k] = chain == none ? none : chain + accent - deviation_cost[static_cast<size_t>(k)];
       back[k] = choice;
       if (f + period_frames[static_cast<size_t>(k)] >= frames && here[k] > best) {
         best = here[k];
@@ -254,7 +273,8 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   result.meter = bars.meter;
 
   std::vector<double> bpm;
-  for (size_t k = 1; k < result.beats_ms.size(); ++k) bpm.push_back(60000.0 / (result.beats_ms[k] - result.beats_ms[k - 1]));
+  for (size_t k = 1; k < result.beats_ms.size(); ++k)
+    bpm.push_back(60000.0 / (result.beats_ms[k] - result.beats_ms[k - 1]));
   std::sort(bpm.begin(), bpm.end());
   result.slowest_bpm = bpm[bpm.size() / 10];
   result.fastest_bpm = bpm[bpm.size() - 1 - bpm.size() / 10];
