@@ -231,7 +231,14 @@ def main():
             print(run.stderr)
             return 1
         maps += [os.path.join(out, f) for f in sorted(os.listdir(out)) if f.startswith(name + "-") and f.endswith("stars.osu")]
-    lines = subprocess.run(["node", mapqual] + maps, capture_output=True, text=True).stdout.splitlines()
+    measured = subprocess.run(["node", mapqual] + maps, capture_output=True, text=True)
+    lines = measured.stdout.splitlines()
+    if measured.returncode != 0 or len(lines) != len(maps):
+        # No figures must not read as no rule broken.
+        print(measured.stderr, file=sys.stderr)
+        print(f"mapqual measured {len(lines)} of {len(maps)} maps (exit status {measured.returncode}); "
+              f"run npm ci in {os.path.dirname(mapqual)} if its packages are missing", file=sys.stderr)
+        return 1
     by_band = {}
     for line in lines:
         figures = json.loads(line)
