@@ -18,15 +18,8 @@
 namespace onpu {
 namespace {
 
-struct TimedEvent {
-  uint32_t tick;
-  int channel;
-  int key;
-  int velocity;  // 0: note off
-};
-
 // One track of notes after a tempo track; events in any order.
-test::Bytes song_file(uint16_t division, std::vector<TimedEvent> events, const std::vector<std::pair<uint32_t, uint32_t>>& tempos = {{0, 500000}}) {
+test::Bytes song_file(uint16_t division, std::vector<test::NoteEvent> events, const std::vector<std::pair<uint32_t, uint32_t>>& tempos = {{0, 500000}}) {
   test::Smf smf;
   smf.header(1, 2, division).track();
   uint32_t now = 0;
@@ -34,23 +27,13 @@ test::Bytes song_file(uint16_t division, std::vector<TimedEvent> events, const s
     smf.tempo(tick - now, tempo);
     now = tick;
   }
-  smf.end_of_track().track();
-  std::stable_sort(events.begin(), events.end(), [](const TimedEvent& a, const TimedEvent& b) { return a.tick < b.tick; });
-  now = 0;
-  for (const TimedEvent& e : events) {
-    if (e.velocity > 0) {
-      smf.note_on(e.tick - now, e.channel, e.key, e.velocity);
-    } else {
-      smf.note_off(e.tick - now, e.channel, e.key);
-    }
-    now = e.tick;
-  }
+  smf.end_of_track().track().notes(std::move(events));
   return smf.end_of_track().bytes();
 }
 
 // Notes at the given ticks, each held a little less than `length` ticks.
-std::vector<TimedEvent> notes_at(const std::vector<uint32_t>& ticks, uint32_t length, int channel = 0) {
-  std::vector<TimedEvent> events;
+std::vector<test::NoteEvent> notes_at(const std::vector<uint32_t>& ticks, uint32_t length, int channel = 0) {
+  std::vector<test::NoteEvent> events;
   int key = 60;
   for (uint32_t t : ticks) {
     key = 60 + (key - 59) % 12;
@@ -64,7 +47,7 @@ std::vector<TimedEvent> notes_at(const std::vector<uint32_t>& ticks, uint32_t le
 // placeholder tempo.
 test::Bytes recorded_file(const std::vector<PerformedNote>& notes, uint16_t division, uint32_t tempo) {
   const double ticks_per_ms = division * 1000.0 / tempo;
-  std::vector<TimedEvent> events;
+  std::vector<test::NoteEvent> events;
   for (const PerformedNote& n : notes) {
     events.push_back({static_cast<uint32_t>(n.time_ms * ticks_per_ms + 0.5), 0, n.key, n.velocity});
     events.push_back({static_cast<uint32_t>(n.end_ms * ticks_per_ms + 0.5), 0, n.key, 0});

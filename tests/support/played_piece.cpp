@@ -6,13 +6,6 @@
 namespace onpu::test {
 namespace {
 
-struct Event {
-  uint32_t tick;
-  int channel;
-  int key;
-  int velocity;  // 0: note off
-};
-
 struct Random {
   uint64_t state;
   int below(int n) {
@@ -21,20 +14,7 @@ struct Random {
   }
 };
 
-void put_track(Smf& smf, std::vector<Event> events) {
-  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
-  smf.track();
-  uint32_t now = 0;
-  for (const Event& e : events) {
-    if (e.velocity > 0) {
-      smf.note_on(e.tick - now, e.channel, e.key, e.velocity);
-    } else {
-      smf.note_off(e.tick - now, e.channel, e.key);
-    }
-    now = e.tick;
-  }
-  smf.end_of_track(480);
-}
+void put_track(Smf& smf, std::vector<NoteEvent> events) { smf.track().notes(std::move(events)).end_of_track(480); }
 
 }  // namespace
 
@@ -47,9 +27,9 @@ Bytes played_piece(const PieceShape& shape) {
   auto at = [](int64_t tick) { return static_cast<uint32_t>(std::max<int64_t>(0, tick)); };
   const int roll_step = static_cast<int>(6000.0 * kBeat / shape.microseconds_per_quarter);  // 6 ms
 
-  std::vector<Event> melody;
-  std::vector<Event> chords;
-  std::vector<Event> drums;
+  std::vector<NoteEvent> melody;
+  std::vector<NoteEvent> chords;
+  std::vector<NoteEvent> drums;
   for (int m = 0; m < shape.measures; ++m) {
     const int section = (m / 8) % 3;  // half notes, eighths, sixteenths
     const int swell = 60 + 40 * std::abs((m % 16) - 8) / 8;

@@ -1,5 +1,6 @@
 #include "support/smf_builder.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace onpu::test {
@@ -50,6 +51,21 @@ Smf& Smf::note_on(uint32_t delta, int channel, int key, int velocity) {
 
 Smf& Smf::note_off(uint32_t delta, int channel, int key, int velocity) {
   return this->delta(delta).raw({uint8_t(0x80 | channel), uint8_t(key), uint8_t(velocity)});
+}
+
+Smf& Smf::notes(std::vector<NoteEvent> events) {
+  std::stable_sort(events.begin(), events.end(), [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
+  uint64_t now = 0;
+  for (const NoteEvent& e : events) {
+    const uint32_t delta = static_cast<uint32_t>(e.tick - now);
+    if (e.velocity > 0) {
+      note_on(delta, e.channel, e.key, e.velocity);
+    } else {
+      note_off(delta, e.channel, e.key);
+    }
+    now = e.tick;
+  }
+  return *this;
 }
 
 Smf& Smf::running(uint32_t delta, std::initializer_list<uint8_t> data) { return this->delta(delta).raw(Bytes(data)); }

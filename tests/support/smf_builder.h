@@ -18,6 +18,14 @@ namespace onpu::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// A note's start (velocity > 0) or end (velocity 0) at an absolute tick.
+struct NoteEvent {
+  uint64_t tick;
+  int channel;
+  int key;
+  int velocity;
+};
+
 class Smf {
  public:
   // "MThd", length 6, format, track count, division.
@@ -33,6 +41,9 @@ class Smf {
 
   Smf& note_on(uint32_t delta, int channel, int key, int velocity);
   Smf& note_off(uint32_t delta, int channel, int key, int velocity = 0);
+  // Note ons and offs at their ticks, in any order (those of one tick keep
+  // theirs), from tick 0 of the current track.
+  Smf& notes(std::vector<NoteEvent> events);
   // A channel message without its status byte (running status).
   Smf& running(uint32_t delta, std::initializer_list<uint8_t> data);
   Smf& program_change(uint32_t delta, int channel, int program);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/exact_math.h"
 
@@ -280,33 +281,17 @@ double beat_f_measure(const std::vector<double>& reference_ms, const std::vector
 }
 
 Bytes performance_midi(const SyntheticPerformance& performance, bool as_score) {
-  struct Event {
-    uint64_t tick;
-    int key;
-    int velocity;
-  };
   // 480 ticks a quarter note at 120 BPM: 0.96 ticks a millisecond.
-  std::vector<Event> events;
+  std::vector<NoteEvent> events;
   for (size_t i = 0; i < performance.notes.size(); ++i) {
     const PerformedNote& n = performance.notes[i];
     const uint64_t on = as_score ? performance.score_ticks[i] : static_cast<uint64_t>(n.time_ms * 0.96 + 0.5);
     const uint64_t held = static_cast<uint64_t>((n.end_ms - n.time_ms) * 0.96 + 0.5);
-    events.push_back({on, n.key, n.velocity});
-    events.push_back({on + std::max<uint64_t>(1, held), n.key, 0});
+    events.push_back({on, 0, n.key, n.velocity});
+    events.push_back({on + std::max<uint64_t>(1, held), 0, n.key, 0});
   }
-  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
   Smf smf;
-  smf.header(1, 2, 480).track().tempo(0, 500000).time_signature(0, 4, 2).end_of_track().track();
-  uint64_t now = 0;
-  for (const Event& e : events) {
-    const uint32_t delta = static_cast<uint32_t>(e.tick - now);
-    if (e.velocity > 0) {
-      smf.note_on(delta, 0, e.key, e.velocity);
-    } else {
-      smf.note_off(delta, 0, e.key);
-    }
-    now = e.tick;
-  }
+  smf.header(1, 2, 480).track().tempo(0, 500000).time_signature(0, 4, 2).end_of_track().track().notes(std::move(events));
   return smf.end_of_track().bytes();
 }
 
