@@ -210,7 +210,7 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
       return 1;
     }
     directory = without_trailing_separators(directory);
-    if (!is_directory_path(directory)) {
+    if (!is_directory(directory)) {
       console.err(format(msg::kOutMissing, options.out.c_str()));
       return 1;
     }
@@ -293,11 +293,6 @@ class ErrorKeepingConsole : public Console {
   Console& inner_;
   std::string errors_;
 };
-
-std::string file_name_of(const std::string& path) {
-  const size_t separator = path.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
 
 }  // namespace
 

@@ -36,12 +36,12 @@ std::string to_utf8(const wchar_t* wide, size_t length) {
   return text;
 }
 
+}  // namespace
+
 bool is_directory(const std::string& path) {
   DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
-
-}  // namespace
 
 std::FILE* open_utf8_file(const std::string& path, const char* mode) {
   std::wstring wide_path = to_wide(path);
@@ -150,14 +150,10 @@ AtomicOutputFile::CommitResult AtomicOutputFile::commit() {
 
 #else
 
-namespace {
-
 bool is_directory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-
-}  // namespace
 
 std::FILE* open_utf8_file(const std::string& path, const char* mode) {
   std::FILE* file = std::fopen(path.c_str(), mode);
@@ -190,7 +186,7 @@ bool full_path(const std::string& path, std::string* full) {
   }
   std::string directory;
   if (!current_directory(&directory)) return false;
-  *full = directory + (directory.size() > 1 ? "/" : "") + path;
+  *full = join_path(directory, path);
   return true;
 }
 
@@ -257,8 +253,6 @@ AtomicOutputFile::CommitResult AtomicOutputFile::commit() {
 
 #endif
 
-bool is_directory_path(const std::string& path) { return is_directory(path); }
-
 bool is_writable_directory(const std::string& directory) {
   if (!is_directory(directory)) return false;
   // Whether a file can be made there is known only by making one: a
@@ -280,8 +274,20 @@ std::string join_path(const std::string& folder, const std::string& name) {
   return ends_in_separator ? folder + name : folder + kPathSeparator + name;
 }
 
+namespace {
+
+// Where the last separator of path is (npos: none); Windows takes both.
+size_t last_separator(const std::string& path) { return path.find_last_of(kPathSeparator == '/' ? "/" : "\\/"); }
+
+}  // namespace
+
+std::string file_name_of(const std::string& path) {
+  const size_t separator = last_separator(path);
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
 std::string folder_of(const std::string& path) {
-  const size_t separator = path.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
+  const size_t separator = last_separator(path);
   if (separator == std::string::npos) return ".";
   if (separator == 0) return path.substr(0, 1);
   if (separator == 2 && path[1] == ':') return path.substr(0, 3);

@@ -66,7 +66,7 @@ bool full_path(const std::string& path, std::string* full);
 bool is_regular_file(const std::string& path);
 
 // Whether path names a folder.
-bool is_directory_path(const std::string& path);
+bool is_directory(const std::string& path);
 
 // Whether directory is a folder that a file can be created in (one is made
 // and removed again to find out).
@@ -78,6 +78,9 @@ std::string without_trailing_separators(std::string path);
 // folder and name joined by the platform's separator, none added when the
 // folder already ends in one (a drive's root).
 std::string join_path(const std::string& folder, const std::string& name);
+
+// The last part of a path, after its folder ("dir/song.mid" -> "song.mid").
+std::string file_name_of(const std::string& path);
 
 // The folder part of a file's path ("." for a bare name), as written.
 std::string folder_of(const std::string& path);

@@ -372,8 +372,6 @@ double felt_beat_ms(double beat_ms) {
   return beat_ms;
 }
 
-
-
 // How long a note held for held_ms plays as a slider, in ms, when the next
 // object comes at next_ms (0: a circle): as long as it is held, leaving the
 // style's recovery before the next object, a whole number of snap steps
