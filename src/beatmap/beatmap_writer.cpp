@@ -80,7 +80,9 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "//Storyboard Layer 4 (Overlay)\n"
       "//Storyboard Sound Samples\n\n"
       "[TimingPoints]\n");
-  const std::vector<TimingLine> lines = timing ? *timing : song_timing_lines(tempo_map);
+  std::vector<TimingLine> song_lines;
+  if (!timing) song_lines = song_timing_lines(tempo_map);
+  const std::vector<TimingLine>& lines = timing ? *timing : song_lines;
   // The sliders' volume points go among the timing points in time order,
   // after a timing point of the same time.
   std::vector<std::pair<int32_t, int>> volumes;
