@@ -108,13 +108,17 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
   return periods;
 }
 
+double median_beat_ms(const std::vector<double>& beats_ms, double fallback) {
+  if (beats_ms.size() < 2) return fallback;
+  std::vector<double> gaps;
+  for (size_t k = 1; k < beats_ms.size(); ++k) gaps.push_back(beats_ms[k] - beats_ms[k - 1]);
+  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+  return gaps[gaps.size() / 2];
+}
+
 double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
   if (beats.size() < 4 || onsets.empty()) return 0;
-  std::vector<double> gaps;
-  for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k] - beats[k - 1]);
-  std::vector<double> sorted = gaps;
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
-  const double period = sorted[sorted.size() / 2];
+  const double period = median_beat_ms(beats, 0);
 
   // An onset counts on a beat within a tenth of the beat (at most 70 ms).
   const double window = std::min(70.0, 0.1 * period);

@@ -22,6 +22,10 @@ inline constexpr double kShortestBeatMs = 240.0;
 inline constexpr double kLongestBeatMs = 2000.0;
 std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets);
 
+// The median time from beat to beat of beats (ascending, in ms); fallback
+// with fewer than 2 beats.
+double median_beat_ms(const std::vector<double>& beats_ms, double fallback);
+
 // How well beats (ascending, in ms) make the beat level of the onsets: the
 // F-measure of the accents of the bass, the chords and the harmony caught on
 // the beats against the beats that catch them, times the tempo preference.

@@ -197,15 +197,6 @@ void snap_to_onsets(const std::vector<Onset>& onsets, std::vector<double>* beats
   }
 }
 
-// The median time from beat to beat (fallback with fewer than 2 beats).
-double median_period(const std::vector<double>& beats, double fallback) {
-  if (beats.size() < 2) return fallback;
-  std::vector<double> gaps;
-  for (size_t k = 1; k < beats.size(); ++k) gaps.push_back(beats[k] - beats[k - 1]);
-  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-  return gaps[gaps.size() / 2];
-}
-
 // Beats at about period_ms through all onsets: segments between long
 // silences are tracked one by one and joined by evenly spaced beats.
 std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms, const Resolution& res) {
@@ -261,7 +252,7 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
     const double s = beat_level_score(onsets, beats);
     if (s > best_score) {
       best_score = s;
-      best_period = median_period(beats, period);
+      best_period = median_beat_ms(beats, period);
     }
   }
   if (best_period <= 0) return result;
