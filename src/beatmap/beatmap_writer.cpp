@@ -83,29 +83,36 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
   std::vector<TimingLine> song_lines;
   if (!timing) song_lines = song_timing_lines(tempo_map);
   const std::vector<TimingLine>& lines = timing ? *timing : song_lines;
-  // The sliders' volume points go among the timing points in time order,
-  // after a timing point of the same time.
-  std::vector<std::pair<int32_t, int>> volumes;
+  // The sliders' volume and velocity points go among the timing points in
+  // time order, after a timing point of the same time (which they override).
+  struct SliderPoint {
+    int32_t time_ms;
+    int32_t inherited_beat_length;
+    int volume;
+  };
+  std::vector<SliderPoint> points;
   if (play) {
     for (const PlayObject& object : play->objects) {
       if (object.slides == 0) continue;
-      volumes.emplace_back(object.time_ms, sample_volume(object.velocity));
-      volumes.emplace_back(object.time_ms + kSliderBodyVolumeDelayMs, kSliderBodyVolume);
+      points.push_back(SliderPoint{object.time_ms, object.inherited_beat_length, sample_volume(object.velocity)});
+      points.push_back(
+          SliderPoint{object.time_ms + kSliderBodyVolumeDelayMs, object.inherited_beat_length, kSliderBodyVolume});
     }
   }
-  size_t next_volume = 0;
+  size_t next_point = 0;
   int32_t meter = 4;
-  auto volumes_before = [&](int64_t time_ms) {
-    for (; next_volume < volumes.size() && volumes[next_volume].first < time_ms; ++next_volume) {
-      out.append(format("%d,-100,%d,1,0,%d,0,0\n", volumes[next_volume].first, meter, volumes[next_volume].second));
+  auto slider_points_before = [&](int64_t time_ms) {
+    for (; next_point < points.size() && points[next_point].time_ms < time_ms; ++next_point) {
+      const SliderPoint& point = points[next_point];
+      out.append(format("%d,-%d,%d,1,0,%d,0,0\n", point.time_ms, point.inherited_beat_length, meter, point.volume));
     }
   };
   for (const TimingLine& line : lines) {
-    volumes_before(line.time_ms);
+    slider_points_before(line.time_ms);
     meter = line.meter;
     out.append(timing_line_text(line));
   }
-  volumes_before(INT64_MAX);
+  slider_points_before(INT64_MAX);
   out.append(
       "\n"
       "[Colours]\n"

@@ -20,6 +20,10 @@ struct PlayObject {
   int32_t end_y = 0;
   double length_px = 0.0;  // to hundredths, as written
   double end_time_ms = 0.0;
+  // A slider's speed: its inherited timing points are written with the
+  // beat length -inherited_beat_length, which the game reads as the slider
+  // velocity 100 / inherited_beat_length (100: velocity 1).
+  int32_t inherited_beat_length = 100;
   bool new_combo = false;
   uint32_t note = 0;  // which note it plays, in its maker's numbering
   uint8_t key = 0;

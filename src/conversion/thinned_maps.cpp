@@ -45,6 +45,7 @@ void rated_objects(const PlayLayout& layout, const std::vector<LayoutNote>& note
     r.end_y = object.end_y;
     r.length_px = object.length_px;
     r.beat_length_ms = notes[object.note].beat_ms;
+    r.slider_velocity = 100.0 / object.inherited_beat_length;
     rated->push_back(r);
   }
 }
@@ -116,7 +117,7 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
     if (release > moment.top.tick) moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(release));
   }
   if (performance) infer_timing(analysis, notes, held, plan);
-  plan->order = admission_order(plan->moments);
+  plan->order = admission_order(plan->moments, &plan->cover_count);
   return true;
 }
 
@@ -148,7 +149,7 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
   // the target with every note.
   for (const LayoutStyle& candidate : layout_styles(band.rank, settings.circle_size, settings.approach_rate)) {
     style = candidate;
-    *chosen = thin_to_rating(plan.moments.size(), plan.order, target_stars, [&](const std::vector<uint32_t>& kept) {
+    *chosen = thin_to_rating(plan.moments.size(), plan.order, plan.cover_count, target_stars, [&](const std::vector<uint32_t>& kept) {
       lay_out(kept);
       rated_objects(layout, notes, &rated);
       return rate_objects(rated, settings);

@@ -19,6 +19,7 @@ namespace onpu {
 struct MomentPlan {
   std::vector<Moment> moments;
   std::vector<uint32_t> order;
+  size_t cover_count = 0;  // the beginning of order that every map keeps
   // The timing of the maps for play: the song's own (timing empty), or, for
   // a performance whose own grid does not fit its notes, timing points that
   // follow the beats inferred from the notes, with the range of tempo found

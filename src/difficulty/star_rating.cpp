@@ -90,6 +90,7 @@ struct Object {
   // A slider's path and timing.
   SliderPath path;
   double velocity = 0.0;  // pixels per millisecond
+  double tick_distance = 0.0;  // pixels between ticks
   double span_duration = 0.0;
   double end_time = 0.0;
   Vec end;  // where the ball ends, before stacking
@@ -111,7 +112,7 @@ struct Object {
 
 // The object for a circle or a slider in the file, with its path and the
 // timing that its beat length and the slider settings give it.
-Object make_object(const RatedObject& rated, double scoring_distance) {
+Object make_object(const RatedObject& rated, double scoring_distance, double tick_rate) {
   Object object;
   object.start = Vec{static_cast<float>(rated.x), static_cast<float>(rated.y)};
   object.time = rated.time_ms;
@@ -119,7 +120,10 @@ Object make_object(const RatedObject& rated, double scoring_distance) {
   object.spans = rated.slides;
   object.path = straight_path(
       minus(Vec{static_cast<float>(rated.end_x), static_cast<float>(rated.end_y)}, object.start), rated.length_px);
-  object.velocity = scoring_distance / clamp(rated.beat_length_ms, 6, 60000);
+  // The slider velocity scales both the ball's speed and the ticks' spacing.
+  const double distance_per_beat = scoring_distance * clamp(rated.slider_velocity, 0.1, 10);
+  object.velocity = distance_per_beat / clamp(rated.beat_length_ms, 6, 60000);
+  object.tick_distance = distance_per_beat / tick_rate;
   object.end_time = object.time + object.spans * object.path.distance / object.velocity;
   object.span_duration = (object.end_time - object.time) / object.spans;
   // An odd number of spans ends at the path's end, an even one at its head.
@@ -186,12 +190,12 @@ struct Nested {
 // travel), then the repeat; and the legacy last tick, 36 ms before the end
 // or halfway for a shorter slider, in its place in time. Ticks and repeats
 // need a tick distance.
-void nested_objects(const Object& slider, double slider_tick_distance, std::vector<Nested>* nested) {
+void nested_objects(const Object& slider, std::vector<Nested>* nested) {
   nested->clear();
   const Vec stack{slider.stack_offset, slider.stack_offset};
   auto at = [&](double progress) { return plus(plus(slider.start, slider.path.position_at(progress)), stack); };
   const double distance = std::min(100000.0, slider.path.distance);
-  const double tick_distance = clamp(slider_tick_distance, 0, distance);
+  const double tick_distance = clamp(slider.tick_distance, 0, distance);
   const double min_distance_from_end = slider.velocity * 10;
   double span_start = slider.time;
   if (tick_distance != 0) {
@@ -541,25 +545,24 @@ StarRating rate_objects(const std::vector<RatedObject>& input, const RatingSetti
   const float radius = kObjectRadius * scale;
   const double preempt = static_cast<float>(difficulty_range(approach_rate, 1800, 1200, 450));
   const double great_window = 2 * difficulty_range(overall_difficulty, 80, 50, 20);
-  // Pixels per beat at slider velocity 1, and between ticks.
+  // Pixels per beat at slider velocity 1.
   const double scoring_distance = 100 * settings.slider_multiplier;
-  const double tick_distance = scoring_distance / settings.slider_tick_rate;
 
   auto earlier = [](const RatedObject& a, const RatedObject& b) { return a.time_ms < b.time_ms; };
   std::vector<Object> objects;
   objects.reserve(input.size());
   if (std::is_sorted(input.begin(), input.end(), earlier)) {
-    for (const RatedObject& object : input) objects.push_back(make_object(object, scoring_distance));
+    for (const RatedObject& object : input) objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
   } else {
     std::vector<RatedObject> sorted = input;
     std::stable_sort(sorted.begin(), sorted.end(), earlier);
-    for (const RatedObject& object : sorted) objects.push_back(make_object(object, scoring_distance));
+    for (const RatedObject& object : sorted) objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
   }
   apply_stacking(&objects, preempt, settings.stack_leniency, scale);
   std::vector<Nested> nested;
   for (Object& object : objects) {
     if (!object.is_slider()) continue;
-    nested_objects(object, tick_distance, &nested);
+    nested_objects(object, &nested);
     follow_slider(&object, radius, nested);
   }
   const std::vector<DifficultyObject> difficulty = difficulty_objects(objects, radius);

@@ -31,7 +31,8 @@ struct RatedCircle {
 // ("L|end_x:end_y") curve with the pixel length length_px, travelled slides
 // times (1 + its repeats). beat_length_ms is the beat length of the
 // uninherited timing point in force at time_ms, as the game reads it from
-// the file's text; slider velocity is always 1 (no inherited timing point changes it).
+// the file's text; slider_velocity is the multiplier of the inherited timing
+// point in force there (100 / -its beat length), 1 where there is none.
 struct RatedObject {
   int32_t x = 0;
   int32_t y = 0;
@@ -41,6 +42,7 @@ struct RatedObject {
   int32_t end_y = 0;
   double length_px = 0.0;
   double beat_length_ms = 0.0;
+  double slider_velocity = 1.0;
 };
 
 // The [Difficulty] values that the rating reads, and the stacking leniency

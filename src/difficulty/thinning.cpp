@@ -25,6 +25,41 @@ bool stronger(const Moment& a, uint32_t a_index, const Moment& b, uint32_t b_ind
   return a_index < b_index;
 }
 
+// Every map keeps a cover of the song: from its first moment to its last,
+// a kept moment at least every kCoverMs while the music plays, the
+// strongest in the second half of each reach. A map never falls silent for
+// longer than the song's own rests and this; the rounds add to the cover.
+constexpr int64_t kCoverMs = 2000;
+
+std::vector<uint32_t> song_cover(const std::vector<Moment>& moments) {
+  std::vector<uint32_t> cover;
+  const size_t n = moments.size();
+  if (n == 0) return cover;
+  auto time_of = [&moments](size_t i) { return static_cast<int64_t>(moments[i].top.time_ms); };
+  cover.push_back(0);
+  for (size_t next = 1; next < n;) {
+    const int64_t from = time_of(cover.back());
+    if (time_of(next) - from > kCoverMs) {  // a rest in the music
+      cover.push_back(static_cast<uint32_t>(next++));
+      continue;
+    }
+    size_t best = n;
+    size_t latest = next;
+    for (; next < n && time_of(next) - from <= kCoverMs; ++next) {
+      latest = next;
+      if (time_of(next) - from >= kCoverMs / 2 && (best == n || stronger(moments[next], static_cast<uint32_t>(next),
+                                                                           moments[best], static_cast<uint32_t>(best)))) {
+        best = next;
+      }
+    }
+    // The song ends within reach: its last moment closes the cover.
+    const size_t chosen = next == n ? n - 1 : best != n ? best : latest;
+    cover.push_back(static_cast<uint32_t>(chosen));
+    next = chosen + 1;
+  }
+  return cover;
+}
+
 // Around the first beginning that reaches the target, the ratings of a few
 // beginnings either side are compared: adding a moment does not always
 // raise the rating.
@@ -46,15 +81,24 @@ constexpr size_t kFirstTry = 256;
 
 }  // namespace
 
-std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
-  std::vector<uint32_t> waiting(moments.size());
-  std::iota(waiting.begin(), waiting.end(), 0u);
+std::vector<uint32_t> admission_order(const std::vector<Moment>& moments, size_t* cover_count) {
+  std::vector<uint32_t> order = song_cover(moments);
+  if (cover_count) *cover_count = order.size();
+  std::vector<bool> covered(moments.size(), false);
+  std::set<int64_t> taken;  // times of the moments in
+  for (uint32_t index : order) {
+    covered[index] = true;
+    taken.insert(moments[index].top.time_ms);
+  }
+  std::vector<uint32_t> waiting;
+  waiting.reserve(moments.size() - order.size());
+  for (uint32_t i = 0; i < moments.size(); ++i) {
+    if (!covered[i]) waiting.push_back(i);
+  }
   std::sort(waiting.begin(), waiting.end(),
             [&](uint32_t a, uint32_t b) { return stronger(moments[a], a, moments[b], b); });
 
-  std::vector<uint32_t> order;
   order.reserve(moments.size());
-  std::set<int64_t> taken;  // times of the moments in
   std::vector<uint32_t> left;
   for (int64_t spacing = kWidestSpacingMs; !waiting.empty(); spacing = spacing * 9 / 10) {
     const bool last_round = spacing < kNarrowestSpacingMs;
@@ -77,8 +121,8 @@ std::vector<uint32_t> admission_order(const std::vector<Moment>& moments) {
   return order;
 }
 
-ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, double target_stars,
-                          const RateKept& rate_kept) {
+ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, size_t least_count,
+                          double target_stars, const RateKept& rate_kept) {
   const size_t n = order.size();
   std::vector<uint32_t> rank(moment_count, UINT32_MAX);
   for (size_t i = 0; i < n; ++i) rank[order[i]] = static_cast<uint32_t>(i);
@@ -103,8 +147,9 @@ ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& orde
   // grew with the map: first by doubling from a short beginning, so that a
   // map of a few thousand moments out of millions costs about as much to
   // find as it costs to rate, then by halving.
-  size_t low = 0;
-  size_t high = std::min<size_t>(n, kFirstTry);
+  least_count = std::min(least_count, n);
+  size_t low = least_count;
+  size_t high = std::min(n, std::max(least_count, kFirstTry));
   while (high < n && rate(high).stars < target_stars) {
     low = high + 1;
     high = std::min(n, high * 2);
@@ -125,12 +170,12 @@ ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& orde
     }
   }
   size_t best = high;
-  const size_t first = high > kNeighbours ? high - kNeighbours : 0;
+  const size_t first = high > least_count + kNeighbours ? high - kNeighbours : least_count;
   const size_t last = std::min(n, high + kNeighbours);
   for (size_t count = first; count <= last; ++count) {
     if (distance(rate(count)) < distance(rate(best))) best = count;
   }
-  if (distance(rate(best)) > kCloseEnough && high > 0) {
+  if (distance(rate(best)) > kCloseEnough && high > least_count) {
     // The beginning below the target, and then moments one by one.
     std::vector<bool> in(moment_count, false);
     for (size_t i = 0; i < high - 1; ++i) in[order[i]] = true;

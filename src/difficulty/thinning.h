@@ -24,8 +24,10 @@
 namespace onpu {
 
 // Indices of moments (given in time order) in the order they join a map.
-// Holds every moment once.
-std::vector<uint32_t> admission_order(const std::vector<Moment>& moments);
+// Holds every moment once. Its first *cover_count moments (when asked for)
+// cover the song, from its first moment to its last, with one at least
+// every two seconds while the music plays: every map keeps them.
+std::vector<uint32_t> admission_order(const std::vector<Moment>& moments, size_t* cover_count = nullptr);
 
 struct ThinnedMap {
   std::vector<uint32_t> kept;  // indices of the moments kept, ascending
@@ -36,10 +38,10 @@ struct ThinnedMap {
 // The rating of the map that keeps the moments at kept (ascending indices).
 using RateKept = std::function<StarRating(const std::vector<uint32_t>& kept)>;
 
-// The beginning of the admission order (of moment_count moments) whose map
-// rates closest to target_stars. When even the map of every moment rates
-// below the target, that map.
-ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, double target_stars,
-                          const RateKept& rate_kept);
+// The beginning of the admission order (of moment_count moments), at least
+// least_count long, whose map rates closest to target_stars. When even the
+// map of every moment rates below the target, that map.
+ThinnedMap thin_to_rating(size_t moment_count, const std::vector<uint32_t>& order, size_t least_count,
+                          double target_stars, const RateKept& rate_kept);
 
 }  // namespace onpu

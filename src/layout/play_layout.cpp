@@ -372,17 +372,43 @@ double felt_beat_ms(double beat_ms) {
   return beat_ms;
 }
 
+// How a slider starting at a note moves: the velocity of its inherited
+// timing points and the speed of its ball, px/ms, as the game times it from
+// the timing point's own beat. The velocity is the fastest at most 1 that
+// keeps the ball within the style's slider speed; no slider where even the
+// game's slowest velocity (0.1) would be too fast, or the beat cannot time
+// one.
+struct SliderPace {
+  int32_t inherited_beat_length = 0;  // 0: no slider here
+  double px_per_ms = 0.0;
+};
+
+SliderPace slider_pace(double timing_beat_ms, const LayoutStyle& style) {
+  SliderPace pace;
+  if (!sliders_keep_time(timing_beat_ms)) return pace;
+  // The game's speed: 100 x SliderMultiplier x (100 / beat length) per beat.
+  auto speed = [timing_beat_ms](int32_t beat_length) { return kBeatPixels * (100.0 / beat_length) / timing_beat_ms; };
+  double least = std::ceil(kBeatPixels * 100.0 / (style.slider_speed * timing_beat_ms));
+  int32_t beat_length = static_cast<int32_t>(std::clamp(least, 100.0, 1001.0));
+  while (beat_length <= 1000 && speed(beat_length) > style.slider_speed) ++beat_length;
+  if (beat_length > 1000) return pace;
+  pace.inherited_beat_length = beat_length;
+  pace.px_per_ms = speed(beat_length);
+  return pace;
+}
+
 // How long a note held for held_ms plays as a slider, in ms, when the next
 // object comes at next_ms (0: a circle): as long as it is held, leaving the
 // style's recovery before the next object, a whole number of snap steps
-// when the note sits on the song's grid.
-double slider_duration(const LayoutNote& note, double held_ms, double next_ms, const LayoutStyle& style) {
+// when the note sits on the song's grid, no longer than its path may be.
+double slider_duration(const LayoutNote& note, const SliderPace& pace, double held_ms, double next_ms,
+                       const LayoutStyle& style) {
   const double beat = note.beat_ms;
-  if (!sliders_keep_time(beat)) return 0.0;
+  if (pace.px_per_ms <= 0.0) return 0.0;
   const double recovery = std::max(style.recovery_beats * beat, 4.0 * kClosestMs);
   double duration = std::min(held_ms, next_ms - note.time_ms - recovery);
   // A note held for very long ends its slider early.
-  duration = std::min(duration, kMostSlides * style.longest_span_px / kBeatPixels * beat);
+  duration = std::min(duration, kMostSlides * style.longest_span_px / pace.px_per_ms);
   if (note.metric_level <= 3) {
     const double step = style.slider_snap_beats * beat;
     double steps = std::floor((duration + 2.0) / step);
@@ -407,7 +433,8 @@ struct Planned {
 // - in the easier bands a short rhythm (two notes at most
 //   rhythm_slider_beats apart) may be one slider whose tail falls on the
 //   second note.
-std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const LayoutStyle& style) {
+std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const std::vector<SliderPace>& paces,
+                                  const LayoutStyle& style) {
   constexpr double kNever = 1e18;
   std::vector<Planned> planned;
   planned.reserve(notes.size());
@@ -426,15 +453,15 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const La
         ++under;
       }
       if (under > i + 1) {
-        duration = slider_duration(note, held, time_of(under), style);
+        duration = slider_duration(note, paces[i], held, time_of(under), style);
         if (duration > 0.0) next = under;
       }
-      if (duration == 0.0) duration = slider_duration(note, held, time_of(i + 1), style);
+      if (duration == 0.0) duration = slider_duration(note, paces[i], held, time_of(i + 1), style);
     }
     if (duration == 0.0 && i + 1 < notes.size()) {
       const double gap = time_of(i + 1) - note.time_ms;
       const double recovery = std::max(style.recovery_beats * note.beat_ms, 4.0 * kClosestMs);
-      if (sliders_keep_time(note.beat_ms) && gap <= style.rhythm_slider_beats * note.beat_ms &&
+      if (paces[i].px_per_ms > 0.0 && gap <= style.rhythm_slider_beats * note.beat_ms &&
           gap >= style.slider_min_beats * note.beat_ms - 1.0 && time_of(i + 2) - time_of(i + 1) >= recovery) {
         duration = gap;
         next = i + 2;
@@ -466,10 +493,10 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
   LayoutStyle style;
   switch (std::clamp(band_rank, 0, 5)) {
     case 0:  // Easy: even spacing, slow cursor, long sliders
-      style = LayoutStyle{1.1, true, 0.0, 1.0, 0.37, 220.0, 8, 4, 0.5, 0.5, 0.5, 210.0, 2.05};
+      style = LayoutStyle{0.8, true, 0.0, 1.0, 0.30, 170.0, 8, 4, 0.5, 0.5, 0.5, 210.0, 2.05};
       break;
     case 1:  // Normal
-      style = LayoutStyle{1.0, true, 0.0, 1.0, 0.64, 240.0, 10, 4, 0.5, 0.5, 0.5, 210.0, 1.05};
+      style = LayoutStyle{0.9, true, 0.0, 1.0, 0.55, 220.0, 10, 4, 0.5, 0.5, 0.5, 210.0, 1.05};
       break;
     case 2:  // Hard: accents stand out a little
       style = LayoutStyle{1.2, false, 0.3, 0.8, 1.45, 300.0, 10, 5, 0.5, 0.25, 0.25, 230.0, 0.55};
@@ -484,6 +511,11 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
       style = LayoutStyle{1.3, false, 1.1, 0.5, 4.6, 370.0, 16, 8, 0.25, 0.25, 0.25, 240.0, 0.55};
       break;
   }
+  // The slider ball's speed, px/ms: in Easy and Normal among the slowest
+  // that ranked maps use, so that the rating goes to notes rather than to
+  // sliders; above, a little under the fastest of the band's ranked maps.
+  static constexpr double kSliderSpeeds[] = {0.22, 0.30, 0.50, 0.60, 0.70, 1.00};
+  style.slider_speed = kSliderSpeeds[std::clamp(band_rank, 0, 5)];
   style.circle_size = circle_size;
   style.approach_rate = approach_rate;
   return style;
@@ -517,11 +549,11 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
   std::vector<LayoutNote> notes;
   std::vector<uint32_t> source;
   notes.reserve(all_notes.size());
-  std::vector<double> timing_beat_ms;  // the timing point's, which times the sliders
+  std::vector<SliderPace> paces;  // by the timing point's own beat, which times the sliders
   for (size_t i = 0; i < all_notes.size(); ++i) {
     if (!notes.empty() && all_notes[i].time_ms - notes.back().time_ms < kClosestMs) continue;
     notes.push_back(all_notes[i]);
-    timing_beat_ms.push_back(all_notes[i].beat_ms);
+    paces.push_back(slider_pace(all_notes[i].beat_ms, style));
     notes.back().beat_ms = felt_beat_ms(all_notes[i].beat_ms);
     source.push_back(static_cast<uint32_t>(i));
   }
@@ -538,7 +570,7 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
   const double preempt = preempt_ms(style.approach_rate);
   int combo = 0;
   uint64_t combo_measure = 0;
-  const std::vector<Planned> planned = plan_objects(notes, style);
+  const std::vector<Planned> planned = plan_objects(notes, paces, style);
   for (size_t p = 0; p < planned.size(); ++p) {
     const size_t i = planned[p].note;
     const size_t before = p > 0 ? planned[p - 1].note : 0;
@@ -598,8 +630,7 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
     object.y = to_pixel(head.y);
     if (duration > 0.0) {
       // However fast the timing point's beat, the path stays within its spans.
-      const double total_px =
-          std::min(duration / timing_beat_ms[i] * kBeatPixels, kMostSlides * style.longest_span_px);
+      const double total_px = std::min(duration * paces[i].px_per_ms, kMostSlides * style.longest_span_px);
       const int slides = 1 + static_cast<int>((total_px - 1e-9) / style.longest_span_px);
       const double span = to_hundredths(total_px / slides);
       const Vec exact_head{static_cast<double>(object.x), static_cast<double>(object.y)};
@@ -609,7 +640,8 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
       object.end_x = to_pixel(tail.x);
       object.end_y = to_pixel(tail.y);
       object.length_px = span;
-      object.end_time_ms = note.time_ms + slides * span / kBeatPixels * timing_beat_ms[i];
+      object.inherited_beat_length = paces[i].inherited_beat_length;
+      object.end_time_ms = note.time_ms + slides * span / paces[i].px_per_ms;
       if (object.end_x == object.x && object.end_y == object.y) object.slides = 0;  // no room for a body
     }
     if (object.slides > 0) {

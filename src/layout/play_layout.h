@@ -55,6 +55,7 @@ struct LayoutStyle {
   double longest_span_px = 200.0; // a longer slider goes back and forth over a shorter path
   double rhythm_slider_beats = 0.0; // two notes at most this far apart may be one slider (0: never)
   bool slider_over_lower_notes = true; // a held note's slider leaves out the lower notes under it
+  double slider_speed = 0.35;     // px/ms, the fastest a slider's ball moves, through its slider velocity
   double circle_size = 4.0;       // the map's CircleSize
   double approach_rate = 5.0;     // the map's ApproachRate
 };

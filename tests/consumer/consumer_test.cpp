@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +21,23 @@ namespace onpu {
 namespace {
 
 using test::Smf;
+
+// With ONPU_REQUIRE_CONSUMER=1 (CI sets it) a missing node or npm package
+// fails the test: a skipped consumer test would pass unseen.
+bool consumer_required() {
+  const char* value = std::getenv("ONPU_REQUIRE_CONSUMER");
+  return value != nullptr && std::string(value) == "1";
+}
+
+// Skips the test for want of node or an npm package, or fails it when the
+// consumer test is required. Returns from the calling function either way.
+#define SKIP_WITHOUT_CONSUMER(why)                           \
+  do {                                                       \
+    if (consumer_required()) {                               \
+      GTEST_FAIL() << (why) << " (ONPU_REQUIRE_CONSUMER=1)"; \
+    }                                                        \
+    GTEST_SKIP() << (why);                                   \
+  } while (0)
 
 std::string source_dir() {
 #ifdef ONPU_SOURCE_DIR
@@ -88,9 +106,9 @@ class OsuDecoder : public ::testing::Test {
   void SetUp() override {
     script_ = source_dir() + "/tests/consumer/check_osu.mjs";
     if (run_command("node --version").status != 0)
-      GTEST_SKIP() << "node is not installed: the decoder check needs Node.js";
+      SKIP_WITHOUT_CONSUMER("node is not installed: the decoder check needs Node.js");
     if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-parsers/package.json")) {
-      GTEST_SKIP() << "osu-parsers is not installed: run npm ci --prefix tests/consumer";
+      SKIP_WITHOUT_CONSUMER("osu-parsers is not installed: run npm ci --prefix tests/consumer");
     }
   }
 
@@ -207,12 +225,15 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
 // The objects and the settings of a written beatmap, as the rating reads
 // them. A slider takes the beat length of the last uninherited timing point
 // at or before it (the first of several at one time, the first of all before
-// it), as the game does; the points come in time order.
+// it), as the game does, and the slider velocity of the last timing point
+// at or before it: 100 / -its beat length for an inherited one, 1 for an
+// uninherited one; the points come in time order.
 void read_rated_map(const std::string& text, std::vector<RatedObject>* objects, RatingSettings* settings) {
   std::istringstream lines(text);
   std::string line;
   std::string section;
   std::vector<std::pair<double, double>> beats;  // time, beat length
+  std::vector<std::pair<double, double>> velocities;  // time, slider velocity
   while (std::getline(lines, line)) {
     if (!line.empty() && line[0] == '[') {
       section = line;
@@ -234,6 +255,7 @@ void read_rated_map(const std::string& text, std::vector<RatedObject>* objects, 
                 2)
           << line;
       if (uninherited == 1) beats.emplace_back(time, beat);
+      velocities.emplace_back(time, uninherited == 1 ? 1.0 : 100.0 / -beat);
     } else if (section == "[HitObjects]") {
       RatedObject object;
       int type = 0;
@@ -251,6 +273,9 @@ void read_rated_map(const std::string& text, std::vector<RatedObject>* objects, 
           if (beat.first <= object.time_ms && beat.first > in_force->first) in_force = &beat;
         }
         object.beat_length_ms = in_force->second;
+        for (const auto& velocity : velocities) {
+          if (velocity.first <= object.time_ms) object.slider_velocity = velocity.second;
+        }
       }
       objects->push_back(object);
     }
@@ -289,7 +314,7 @@ std::vector<RatedPair> rate_both_ways(const std::string& paths) {
 
 TEST_F(OsuDecoder, StarRatingsAgreeWithThePublishedCalculation) {
   if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-standard-stable/package.json")) {
-    GTEST_SKIP() << "osu-standard-stable is not installed: run npm ci --prefix tests/consumer";
+    SKIP_WITHOUT_CONSUMER("osu-standard-stable is not installed: run npm ci --prefix tests/consumer");
   }
   // Played pieces of several tempos, a quantised one with drums, a fast
   // stream of wide jumps, stacked chords and held notes; each laid out for
@@ -427,7 +452,7 @@ std::string slider_map(const SliderCase& c) {
 
 TEST_F(OsuDecoder, SliderRatingsAgreeWithThePublishedCalculation) {
   if (!test::file_exists(source_dir() + "/tests/consumer/node_modules/osu-standard-stable/package.json")) {
-    GTEST_SKIP() << "osu-standard-stable is not installed: run npm ci --prefix tests/consumer";
+    SKIP_WITHOUT_CONSUMER("osu-standard-stable is not installed: run npm ci --prefix tests/consumer");
   }
   // Short and long sliders with repeats: at 500 ms a beat a tick comes every
   // 140 px (500 ms), so 139.99 px has none and 150 px has one after the last

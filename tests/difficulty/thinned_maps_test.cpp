@@ -61,7 +61,9 @@ std::string uninherited_points(const std::string& osu) {
   std::istringstream lines(osu.substr(start, osu.find("[Colours]") - start));
   std::string kept;
   for (std::string line; std::getline(lines, line);) {
-    if (line.find(",-100,") == std::string::npos) kept += line + "\n";
+    int uninherited = 1;
+    std::sscanf(line.c_str(), "%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%*[^,],%d", &uninherited);
+    if (uninherited == 1) kept += line + "\n";
   }
   return kept;
 }
