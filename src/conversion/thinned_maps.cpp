@@ -1,5 +1,7 @@
 #include "conversion/thinned_maps.h"
 
+#include <cmath>
+
 #include "beatmap/beatmap_writer.h"
 #include "beatmap/note_merge.h"
 #include "beatmap/play_objects.h"
@@ -145,17 +147,37 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
     lay_out_for_play(kept_notes, style, &layout);
     for (PlayObject& object : layout.objects) object.note = kept[object.note];
   };
+  auto thin_in = [&](const LayoutStyle& candidate) {
+    style = candidate;
+    return thin_to_rating(plan.moments.size(), plan.order, plan.cover_count, target_stars,
+                          [&](const std::vector<uint32_t>& kept) {
+                            lay_out(kept);
+                            rated_objects(layout, notes, &rated);
+                            return rate_objects(rated, settings);
+                          });
+  };
   // The band's own style first; the others only when the song cannot reach
   // the target with every note.
+  LayoutStyle chosen_style;
   for (const LayoutStyle& candidate : layout_styles(band.rank, settings.circle_size, settings.approach_rate)) {
-    style = candidate;
-    *chosen = thin_to_rating(plan.moments.size(), plan.order, plan.cover_count, target_stars, [&](const std::vector<uint32_t>& kept) {
-      lay_out(kept);
-      rated_objects(layout, notes, &rated);
-      return rate_objects(rated, settings);
-    });
+    *chosen = thin_in(candidate);
+    chosen_style = candidate;
     if (!chosen->topped_out) break;
   }
+  // The cover of the song that every map keeps may rate above a low target
+  // by itself: the song is then laid out more calmly rather than left out.
+  const double kCalmEnough = 0.05;
+  if (!chosen->topped_out && chosen->rating.stars > target_stars + kCalmEnough) {
+    for (const LayoutStyle& calmer : calmer_styles(chosen_style)) {
+      ThinnedMap tried = thin_in(calmer);
+      if (std::fabs(tried.rating.stars - target_stars) < std::fabs(chosen->rating.stars - target_stars)) {
+        *chosen = std::move(tried);
+        chosen_style = calmer;
+      }
+      if (chosen->rating.stars <= target_stars + kCalmEnough) break;
+    }
+  }
+  style = chosen_style;
   lay_out(chosen->kept);
 
   ConversionResult result;

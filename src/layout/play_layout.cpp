@@ -541,6 +541,19 @@ std::vector<LayoutStyle> layout_styles(int band_rank, double circle_size, double
   return styles;
 }
 
+std::vector<LayoutStyle> calmer_styles(const LayoutStyle& style) {
+  std::vector<LayoutStyle> styles;
+  for (double scale : {0.75, 0.55, 0.4}) {
+    LayoutStyle calmer = style;
+    calmer.spacing *= scale;
+    calmer.max_velocity *= scale;
+    calmer.max_distance *= scale;
+    calmer.slider_speed *= scale;
+    styles.push_back(calmer);
+  }
+  return styles;
+}
+
 void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyle& style, PlayLayout* layout) {
   layout->objects.clear();
   layout->breaks.clear();

@@ -73,6 +73,11 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
 // equal at any scale.
 std::vector<LayoutStyle> layout_styles(int band_rank, double circle_size, double approach_rate);
 
+// Calmer styles than style, calmest last: shorter moves, a slower cursor
+// and slower sliders, for a song whose notes the map must follow but whose
+// rating must stay low.
+std::vector<LayoutStyle> calmer_styles(const LayoutStyle& style);
+
 // Lays out notes (in time order, at least 10 ms apart where it matters: a
 // note within 10 ms of the previous object's end is left out) in the style.
 void lay_out_for_play(const std::vector<LayoutNote>& notes, const LayoutStyle& style, PlayLayout* layout);
