@@ -7,7 +7,7 @@ namespace {
 // approach rate and timing windows tightening with the stars, health drain
 // from gentle to firm. Values in tenths.
 constexpr DifficultyBand kBands[] = {
-    {"Easy", 0.0, {30, 30, 30, 40}, 0},   {"Normal", 2.0, {40, 35, 45, 55}, 1},
+    {"Easy", 0.0, {30, 30, 30, 50}, 0},   {"Normal", 2.0, {40, 35, 45, 65}, 1},
     {"Hard", 2.7, {50, 40, 60, 75}, 2},   {"Insane", 4.0, {55, 40, 75, 88}, 3},
     {"Expert", 5.3, {60, 42, 85, 93}, 4}, {"Expert+", 6.5, {60, 45, 90, 97}, 5},
 };

@@ -563,10 +563,12 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
   std::vector<uint32_t> source;
   notes.reserve(all_notes.size());
   std::vector<SliderPace> paces;  // by the timing point's own beat, which times the sliders
+  std::vector<double> timing_beat_ms;
   for (size_t i = 0; i < all_notes.size(); ++i) {
     if (!notes.empty() && all_notes[i].time_ms - notes.back().time_ms < kClosestMs) continue;
     notes.push_back(all_notes[i]);
     paces.push_back(slider_pace(all_notes[i].beat_ms, style));
+    timing_beat_ms.push_back(all_notes[i].beat_ms);
     notes.back().beat_ms = felt_beat_ms(all_notes[i].beat_ms);
     source.push_back(static_cast<uint32_t>(i));
   }
@@ -614,8 +616,12 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
       if (!style.equal_spacing) distance = std::max(distance, std::min(placer.radius(), 0.5 * style.max_velocity * gap_ms));
       distance = std::min(distance, style.max_velocity * gap_ms);
       distance = std::min(distance, style.max_distance);
-      // Objects a beat or more apart never overlap.
-      if (rest_beats >= 0.95) distance = std::max(distance, 2.0 * placer.radius() + 6.0);
+      // Objects a beat or more apart never overlap, by the beat a player
+      // feels or by the timing point's (shorter on a fast song) that the
+      // editor shows.
+      if (rest_beats >= 0.95 || gap_ms >= 0.95 * timing_beat_ms[before]) {
+        distance = std::max(distance, 2.0 * placer.radius() + 6.0);
+      }
       if (gap_ms >= kBreakRestMs) {
         const int32_t start = static_cast<int32_t>(std::ceil(last.end_ms)) + kBreakLeadMs;
         const int32_t end = note.time_ms - static_cast<int32_t>(std::ceil(preempt));

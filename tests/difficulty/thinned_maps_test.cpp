@@ -132,7 +132,7 @@ TEST(ThinnedMaps, KeepTheTopVoiceOfEachMomentAtTheRatingAskedFor) {
     const char* od;
     const char* ar;
   };
-  const Band bands[] = {{1.5, "Easy", "3", "3", "3", "4"},
+  const Band bands[] = {{1.5, "Easy", "3", "3", "3", "5"},
                         {3.2, "Hard", "5", "4", "6", "7.5"},
                         {4.1, "Insane", "5.5", "4", "7.5", "8.8"},
                         {9.5, "Expert+", "6", "4.5", "9", "9.7"}};
@@ -205,6 +205,154 @@ TEST(ThinnedMaps, KeepTheTopVoiceOfEachMomentAtTheRatingAskedFor) {
   }
 }
 
+// When each object of a map ends, as the game times it: a slider by the
+// SliderMultiplier, the beat of the uninherited timing point in force at its
+// head and the velocity of the last timing point there (100 / -its beat
+// length when inherited, 1 when not). ball_speeds gets each slider's speed,
+// px/ms.
+std::vector<double> object_ends(const std::string& osu, std::vector<double>* ball_speeds) {
+  const double multiplier = std::stod(header_value(osu, "SliderMultiplier"));
+  struct Point {
+    double time, length;
+    int uninherited;
+  };
+  std::vector<Point> points;
+  const size_t start = osu.find("[TimingPoints]");
+  std::istringstream lines(osu.substr(start, osu.find("[Colours]") - start));
+  for (std::string line; std::getline(lines, line);) {
+    Point p{0, 0, 1};
+    if (std::sscanf(line.c_str(), "%lf,%lf,%*d,%*d,%*d,%*d,%d", &p.time, &p.length, &p.uninherited) == 3) {
+      points.push_back(p);
+    }
+  }
+  std::vector<double> ends;
+  for (const Line& object : hit_objects(osu)) {
+    if (object.slides == 0) {
+      ends.push_back(object.time);
+      continue;
+    }
+    // Before the first uninherited point, the game takes that one's beat.
+    double beat = 0, velocity = 1;
+    for (const Point& p : points) {
+      if (p.uninherited == 1 && beat == 0) beat = p.length;
+    }
+    double beat_time = -1e18;
+    for (const Point& p : points) {
+      if (p.time > object.time) break;
+      // Of two uninherited points in one millisecond, the first counts.
+      if (p.uninherited == 1 && p.time > beat_time) {
+        beat = p.length;
+        beat_time = p.time;
+      }
+      velocity = p.uninherited == 1 ? 1.0 : 100.0 / -p.length;
+    }
+    const double speed = 100.0 * multiplier * velocity / beat;
+    ball_speeds->push_back(speed);
+    ends.push_back(object.time + object.slides * object.length / speed);
+  }
+  return ends;
+}
+
+// The longest time between two notes of a full map.
+int longest_rest_ms(const std::vector<Line>& full) {
+  int longest = 0;
+  for (size_t i = 1; i < full.size(); ++i) longest = std::max(longest, full[i].time - full[i - 1].time);
+  return longest;
+}
+
+// A melody at bpm in 4/4 (division 480): notes every step ticks held for
+// 90 % of it, moving by step; from each measure in bursts on, two measures
+// of loud thirty-second notes.
+Bytes melody_song(int bpm, int measures, int step, const std::vector<int>& bursts = {}) {
+  std::vector<test::NoteEvent> events;
+  static const int kMoves[] = {2, 2, 1, -3, 2, -1, -2, 4, -2, -1, 3, -5};
+  int key = 67;
+  for (int measure = 0, i = 0; measure < measures; ++measure) {
+    const bool burst = std::any_of(bursts.begin(), bursts.end(), [&](int b) { return measure == b || measure == b + 1; });
+    const int this_step = burst ? 60 : step;
+    for (int tick = 0; tick < 1920; tick += this_step, ++i) {
+      const uint64_t at = static_cast<uint64_t>(measure) * 1920 + tick;
+      key = std::clamp(key + kMoves[i % 12], 55, 84);
+      events.push_back({at, 0, key, burst ? 120 : (tick == 0 ? 96 : 80)});
+      events.push_back({at + this_step * 9 / 10, 0, key, 0});
+    }
+  }
+  return test::Smf()
+      .header(0, 1, 480)
+      .track()
+      .tempo(0, static_cast<uint32_t>(60000000 / bpm))
+      .notes(events)
+      .end_of_track()
+      .bytes();
+}
+
+TEST(ThinnedMaps, EveryBandFollowsTheWholeSongWithSlidersAtItsSpeed) {
+  struct Song {
+    const char* name;
+    Bytes midi;
+  };
+  const std::vector<Song> songs = {
+      {"calm with four bursts", melody_song(100, 96, 480, {20, 44, 68, 88})},
+      {"200 BPM", melody_song(200, 120, 240)},
+      {"20 minutes", melody_song(120, 600, 480)},
+      {"played with rubato",
+       test::performance_midi(test::synthetic_performance(test::PerformanceKind::kNocturne, 3, 48))},
+  };
+  // The fastest a slider's ball may move, px/ms, from Easy up.
+  const double kFastestBall[] = {0.30, 0.38, 0.55};
+  const double targets[] = {1.5, 2.3, 3.3};
+  for (const Song& song : songs) {
+    SCOPED_TRACE(song.name);
+    TempDir dir;
+    test::write_file(dir.file("song.mid"), song.midi);
+    test::RunResult run = test::run_onpu({"song.mid", "--stars", "1.5,2.3,3.3"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Line> full = hit_objects(test::read_file(dir.file("song.osu")));
+    const int own_rest = longest_rest_ms(full);
+    for (int band = 0; band < 3; ++band) {
+      char name[64];
+      std::snprintf(name, sizeof name, "song-%.2fstars.osu", targets[band]);
+      SCOPED_TRACE(name);
+      const std::string text = test::read_file(dir.file(name));
+      const std::vector<Line> objects = hit_objects(text);
+      std::vector<double> speeds;
+      const std::vector<double> ends = object_ends(text, &speeds);
+      ASSERT_EQ(ends.size(), objects.size());
+      // From the song's first note to its last, never silent for longer
+      // than the song's own longest rest and 2 s; no slider runs into the
+      // next object.
+      EXPECT_LE(objects.front().time - full.front().time, 2000);
+      EXPECT_LE(full.back().time - objects.back().time, 2000);
+      for (size_t i = 1; i < objects.size(); ++i) {
+        EXPECT_LE(objects[i].time - ends[i - 1], own_rest + 2000.0) << "at " << objects[i].time;
+        EXPECT_GE(objects[i].time - ends[i - 1], 10.0) << "at " << objects[i].time;
+      }
+      for (double speed : speeds) EXPECT_LE(speed, kFastestBall[band] + 1e-9);
+      double stars = 0;
+      bool top = false;
+      ASSERT_TRUE(printed_rating(run.out, targets[band], name, &stars, &top)) << run.out;
+      if (!top) {
+        EXPECT_NEAR(stars, targets[band], 0.1);
+      }
+
+      const double minutes = (objects.back().time - objects.front().time) / 60000.0;
+      if (std::string(song.name) == "200 BPM" && band == 0) {
+        // Easy's sliders slow down: at 0.47 px/ms (velocity 1) they would be
+        // faster than Easy allows.
+        EXPECT_FALSE(speeds.empty());
+        EXPECT_GE(objects.size() / minutes, 50.0);
+      }
+      if (std::string(song.name) == "calm with four bursts" && band == 0) {
+        // The calm parts keep Easy's density, bursts or not: a thinned burst
+        // does not take the rating from them.
+        int calm = 0;
+        for (const Line& object : objects) calm += object.time < 20 * 2400 ? 1 : 0;
+        EXPECT_GE(calm, 40) << "objects in the first 48 calm seconds";
+      }
+    }
+  }
+}
+
 TEST(ThinnedMaps, CorpusFilesKeepNotesOfTheFullMap) {
   const std::string corpus = test::corpus_dir();
   if (corpus.empty()) GTEST_SKIP() << "no shared MIDI corpus beside this checkout (../shared/corpus)";
@@ -225,7 +373,15 @@ TEST(ThinnedMaps, CorpusFilesKeepNotesOfTheFullMap) {
     for (double target : {1.0, 3.33}) {
       char file[64];
       std::snprintf(file, sizeof file, "song-%.2fstars.osu", target);
-      expect_drawn_from(full, hit_objects(test::read_file(dir.file(file))), file);
+      const std::string text = test::read_file(dir.file(file));
+      const std::vector<Line> objects = hit_objects(text);
+      expect_drawn_from(full, objects, file);
+      // Never silent for longer than the song's own longest rest and 2 s.
+      std::vector<double> speeds;
+      const std::vector<double> ends = object_ends(text, &speeds);
+      for (size_t i = 1; i < objects.size(); ++i) {
+        EXPECT_LE(objects[i].time - ends[i - 1], longest_rest_ms(full) + 2000.0) << file << " at " << objects[i].time;
+      }
       double stars = 0;
       bool top = false;
       EXPECT_TRUE(printed_rating(run.out, target, file, &stars, &top)) << run.out;
