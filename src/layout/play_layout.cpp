@@ -454,7 +454,13 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const st
       }
       if (under > i + 1) {
         duration = slider_duration(note, paces[i], held, time_of(under), style);
-        if (duration > 0.0) next = under;
+        if (duration > 0.0) {
+          // A note held longer than its slider may last: the notes under it
+          // after the slider's end and recovery are played again.
+          const double free_from = note.time_ms + duration + std::max(style.recovery_beats * note.beat_ms, 4.0 * kClosestMs);
+          next = i + 1;
+          while (next < under && time_of(next) < free_from) ++next;
+        }
       }
       if (duration == 0.0) duration = slider_duration(note, paces[i], held, time_of(i + 1), style);
     }
@@ -514,7 +520,7 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
   // The slider ball's speed, px/ms: in Easy and Normal among the slowest
   // that ranked maps use, so that the rating goes to notes rather than to
   // sliders; above, a little under the fastest of the band's ranked maps.
-  static constexpr double kSliderSpeeds[] = {0.22, 0.30, 0.50, 0.60, 0.70, 1.00};
+  static constexpr double kSliderSpeeds[] = {0.20, 0.30, 0.50, 0.60, 0.70, 1.00};
   style.slider_speed = kSliderSpeeds[std::clamp(band_rank, 0, 5)];
   style.circle_size = circle_size;
   style.approach_rate = approach_rate;
