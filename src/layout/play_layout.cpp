@@ -372,6 +372,23 @@ double felt_beat_ms(double beat_ms) {
   return beat_ms;
 }
 
+// The felt beat along a song: the timing point's beat by the power of two
+// that brings it into 80-160 BPM, kept while the beat so multiplied stays
+// within 67-200 BPM, so that a player's tempo swaying about 80 BPM does not
+// halve and double the spacing from one note to the next.
+class FeltBeat {
+ public:
+  double beat_ms(double timing_beat_ms) {
+    if (!sliders_keep_time(timing_beat_ms)) return timing_beat_ms;
+    const double kept = timing_beat_ms * factor_;
+    if (factor_ == 0.0 || kept < 300.0 || kept > 900.0) factor_ = felt_beat_ms(timing_beat_ms) / timing_beat_ms;
+    return timing_beat_ms * factor_;
+  }
+
+ private:
+  double factor_ = 0.0;  // a power of two, once known
+};
+
 // How a slider starting at a note moves: the velocity of its inherited
 // timing points and the speed of its ball, px/ms, as the game times it from
 // the timing point's own beat. The velocity is the fastest at most 1 that
@@ -570,12 +587,13 @@ void lay_out_for_play(const std::vector<LayoutNote>& all_notes, const LayoutStyl
   notes.reserve(all_notes.size());
   std::vector<SliderPace> paces;  // by the timing point's own beat, which times the sliders
   std::vector<double> timing_beat_ms;
+  FeltBeat felt;
   for (size_t i = 0; i < all_notes.size(); ++i) {
     if (!notes.empty() && all_notes[i].time_ms - notes.back().time_ms < kClosestMs) continue;
     notes.push_back(all_notes[i]);
     paces.push_back(slider_pace(all_notes[i].beat_ms, style));
     timing_beat_ms.push_back(all_notes[i].beat_ms);
-    notes.back().beat_ms = felt_beat_ms(all_notes[i].beat_ms);
+    notes.back().beat_ms = felt.beat_ms(all_notes[i].beat_ms);
     source.push_back(static_cast<uint32_t>(i));
   }
   if (notes.empty()) return;
