@@ -522,7 +522,7 @@ LayoutStyle layout_style(int band_rank, double circle_size, double approach_rate
       style = LayoutStyle{0.9, true, 0.0, 1.0, 0.55, 220.0, 10, 4, 0.5, 0.5, 0.5, 210.0, 1.05};
       break;
     case 2:  // Hard: accents stand out a little
-      style = LayoutStyle{1.2, false, 0.3, 0.8, 1.45, 300.0, 10, 5, 0.5, 0.25, 0.25, 230.0, 0.55};
+      style = LayoutStyle{1.2, false, 0.3, 0.8, 1.45, 300.0, 10, 5, 0.5, 0.25, 0.25, 230.0, 1.05};
       break;
     case 3:  // Insane: jumps on accents, compact runs
       style = LayoutStyle{1.4, false, 0.9, 0.6, 2.7, 320.0, 13, 6, 0.25, 0.25, 0.25, 240.0, 0.55};
