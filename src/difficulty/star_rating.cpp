@@ -89,7 +89,7 @@ struct Object {
 
   // A slider's path and timing.
   SliderPath path;
-  double velocity = 0.0;  // pixels per millisecond
+  double velocity = 0.0;       // pixels per millisecond
   double tick_distance = 0.0;  // pixels between ticks
   double span_duration = 0.0;
   double end_time = 0.0;
@@ -552,11 +552,13 @@ StarRating rate_objects(const std::vector<RatedObject>& input, const RatingSetti
   std::vector<Object> objects;
   objects.reserve(input.size());
   if (std::is_sorted(input.begin(), input.end(), earlier)) {
-    for (const RatedObject& object : input) objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
+    for (const RatedObject& object : input)
+      objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
   } else {
     std::vector<RatedObject> sorted = input;
     std::stable_sort(sorted.begin(), sorted.end(), earlier);
-    for (const RatedObject& object : sorted) objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
+    for (const RatedObject& object : sorted)
+      objects.push_back(make_object(object, scoring_distance, settings.slider_tick_rate));
   }
   apply_stacking(&objects, preempt, settings.stack_leniency, scale);
   std::vector<Nested> nested;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <iterator>
 #include <map>
-#include <numeric>
 #include <set>
 
 namespace onpu {
@@ -47,8 +46,9 @@ std::vector<uint32_t> song_cover(const std::vector<Moment>& moments) {
     size_t latest = next;
     for (; next < n && time_of(next) - from <= kCoverMs; ++next) {
       latest = next;
-      if (time_of(next) - from >= kCoverMs / 2 && (best == n || stronger(moments[next], static_cast<uint32_t>(next),
-                                                                           moments[best], static_cast<uint32_t>(best)))) {
+      const bool in_second_half = time_of(next) - from >= kCoverMs / 2;
+      if (in_second_half && (best == n || stronger(moments[next], static_cast<uint32_t>(next), moments[best],
+                                                   static_cast<uint32_t>(best)))) {
         best = next;
       }
     }

@@ -414,6 +414,12 @@ SliderPace slider_pace(double timing_beat_ms, const LayoutStyle& style) {
   return pace;
 }
 
+// The least time between a slider's end and the next object, for a note of
+// the felt beat beat_ms.
+double recovery_ms(const LayoutStyle& style, double beat_ms) {
+  return std::max(style.recovery_beats * beat_ms, 4.0 * kClosestMs);
+}
+
 // How long a note held for held_ms plays as a slider, in ms, when the next
 // object comes at next_ms (0: a circle): as long as it is held, leaving the
 // style's recovery before the next object, a whole number of snap steps
@@ -422,7 +428,7 @@ double slider_duration(const LayoutNote& note, const SliderPace& pace, double he
                        const LayoutStyle& style) {
   const double beat = note.beat_ms;
   if (pace.px_per_ms <= 0.0) return 0.0;
-  const double recovery = std::max(style.recovery_beats * beat, 4.0 * kClosestMs);
+  const double recovery = recovery_ms(style, beat);
   double duration = std::min(held_ms, next_ms - note.time_ms - recovery);
   // A note held for very long ends its slider early.
   duration = std::min(duration, kMostSlides * style.longest_span_px / pace.px_per_ms);
@@ -474,7 +480,7 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const st
         if (duration > 0.0) {
           // A note held longer than its slider may last: the notes under it
           // after the slider's end and recovery are played again.
-          const double free_from = note.time_ms + duration + std::max(style.recovery_beats * note.beat_ms, 4.0 * kClosestMs);
+          const double free_from = note.time_ms + duration + recovery_ms(style, note.beat_ms);
           next = i + 1;
           while (next < under && time_of(next) < free_from) ++next;
         }
@@ -483,7 +489,7 @@ std::vector<Planned> plan_objects(const std::vector<LayoutNote>& notes, const st
     }
     if (duration == 0.0 && i + 1 < notes.size()) {
       const double gap = time_of(i + 1) - note.time_ms;
-      const double recovery = std::max(style.recovery_beats * note.beat_ms, 4.0 * kClosestMs);
+      const double recovery = recovery_ms(style, note.beat_ms);
       if (paces[i].px_per_ms > 0.0 && gap <= style.rhythm_slider_beats * note.beat_ms &&
           gap >= style.slider_min_beats * note.beat_ms - 1.0 && time_of(i + 2) - time_of(i + 1) >= recovery) {
         duration = gap;

@@ -232,7 +232,7 @@ void read_rated_map(const std::string& text, std::vector<RatedObject>* objects, 
   std::istringstream lines(text);
   std::string line;
   std::string section;
-  std::vector<std::pair<double, double>> beats;  // time, beat length
+  std::vector<std::pair<double, double>> beats;       // time, beat length
   std::vector<std::pair<double, double>> velocities;  // time, slider velocity
   while (std::getline(lines, line)) {
     if (!line.empty() && line[0] == '[') {

@@ -268,7 +268,8 @@ Bytes melody_song(int bpm, int measures, int step, const std::vector<int>& burst
   static const int kMoves[] = {2, 2, 1, -3, 2, -1, -2, 4, -2, -1, 3, -5};
   int key = 67;
   for (int measure = 0, i = 0; measure < measures; ++measure) {
-    const bool burst = std::any_of(bursts.begin(), bursts.end(), [&](int b) { return measure == b || measure == b + 1; });
+    const bool burst =
+        std::any_of(bursts.begin(), bursts.end(), [&](int b) { return measure == b || measure == b + 1; });
     const int this_step = burst ? 60 : step;
     for (int tick = 0; tick < 1920; tick += this_step, ++i) {
       const uint64_t at = static_cast<uint64_t>(measure) * 1920 + tick;

@@ -172,7 +172,10 @@ TEST(PlayLayout, HeldNotesBecomeSlidersAndShortOnesCircles) {
     notes.push_back(note);
   }
   PlayLayout layout;
-  lay_out_for_play(notes, layout_style(2, 4.0, 7.5), &layout);
+  // Hard, without the sliders that join two notes of a short rhythm.
+  LayoutStyle style = layout_style(2, 4.0, 7.5);
+  style.rhythm_slider_beats = 0.0;
+  lay_out_for_play(notes, style, &layout);
   ASSERT_EQ(layout.objects.size(), notes.size());
   int sliders = 0;
   int in_a_row = 0;
@@ -194,6 +197,29 @@ TEST(PlayLayout, HeldNotesBecomeSlidersAndShortOnesCircles) {
     }
   }
   EXPECT_EQ(sliders, 12);
+}
+
+TEST(PlayLayout, AccompanimentUnderANoteHeldLongerThanItsSliderComesBackAfterIt) {
+  // A melody note held for 8 s over quarters in the bass, at 120 BPM.
+  std::vector<LayoutNote> notes = melody(1, 16.0, 500.0, 1.0);
+  notes[0].key = 84;
+  for (LayoutNote bass : melody(16, 1.0, 500.0, 0.9)) {
+    if (bass.time_ms == 0) continue;
+    bass.key = 48;
+    notes.push_back(bass);
+  }
+  for (int band = 0; band < 6; ++band) {
+    SCOPED_TRACE("band " + std::to_string(band));
+    PlayLayout layout;
+    lay_out_for_play(notes, layout_style(band, 4.0, 5.0), &layout);
+    ASSERT_GE(layout.objects.size(), 2u);
+    const PlayObject& slider = layout.objects[0];
+    ASSERT_GT(slider.slides, 0);
+    // The bass comes back a beat or so after the slider, not when the
+    // melody note is let go.
+    EXPECT_LE(layout.objects[1].time_ms - slider.end_time_ms, 1000.0);
+    EXPECT_GE(layout.objects[1].time_ms - slider.end_time_ms, 10.0);
+  }
 }
 
 TEST(PlayLayout, NoNotesNoObjectsAndOneNoteOneCircle) {
