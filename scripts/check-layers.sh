@@ -12,12 +12,13 @@ src="$(realpath -s --relative-to="$PWD" "$src")"
 declare -A allowed=(
   [common]=""
   [midi]="common"
-  [beatmap]="midi common"
-  [difficulty]="beatmap midi common"
-  [layout]="beatmap midi common"
-  [conversion]="difficulty layout beatmap midi common"
-  [audio]="beatmap midi common"
-  [cli]="conversion audio difficulty layout beatmap midi common"
+  [beats]="midi common"
+  [beatmap]="beats midi common"
+  [difficulty]="beatmap beats midi common"
+  [layout]="beatmap beats midi common"
+  [conversion]="difficulty layout beatmap beats midi common"
+  [audio]="beatmap beats midi common"
+  [cli]="conversion audio difficulty layout beatmap beats midi common"
 )
 
 if [ ! -d "$src" ]; then

@@ -8,9 +8,9 @@
 #include "common/console.h"
 #include "difficulty/bands.h"
 #include "layout/play_layout.h"
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 #include "midi/note_ends.h"
-#include "midi/performance_check.h"
+#include "beats/performance_check.h"
 
 namespace onpu {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 #include "support/smf_builder.h"
 
 namespace onpu::test {

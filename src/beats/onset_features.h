@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 
 namespace onpu {
 

@@ -1,6 +1,6 @@
 // Keep or infer: sequenced songs keep their own grid, recordings of a player
 // under a placeholder tempo get their beats inferred.
-#include "midi/performance_check.h"
+#include "beats/performance_check.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/performed_notes.h"
+#include "beats/performed_notes.h"
 #include "support/harness.h"
 #include "support/played_piece.h"
 #include "support/smf_builder.h"

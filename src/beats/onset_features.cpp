@@ -1,4 +1,4 @@
-#include "midi/onset_features.h"
+#include "beats/onset_features.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "midi/performed_notes.h"
+#include "beats/performed_notes.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/byte_source.h"
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 #include "midi/tempo_map.h"
 
 namespace onpu {

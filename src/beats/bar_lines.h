@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "midi/beat_tracker.h"
-#include "midi/onset_features.h"
+#include "beats/beat_tracker.h"
+#include "beats/onset_features.h"
 
 namespace onpu {
 

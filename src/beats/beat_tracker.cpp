@@ -1,13 +1,13 @@
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "common/exact_math.h"
-#include "midi/bar_lines.h"
-#include "midi/beat_level.h"
-#include "midi/onset_features.h"
+#include "beats/bar_lines.h"
+#include "beats/beat_level.h"
+#include "beats/onset_features.h"
 
 // The fuzzing build traces every comparison for coverage. In the dynamic
 // program, whose branches follow the values of scores rather than the

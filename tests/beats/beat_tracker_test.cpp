@@ -1,7 +1,7 @@
 // Beats, bar lines and meter inferred from synthetic performances whose
 // beats are known (support/synthetic_performance.h), scored by the beat
 // F-measure of the standard evaluation.
-#include "midi/beat_tracker.h"
+#include "beats/beat_tracker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "midi/beat_level.h"
+#include "beats/beat_level.h"
 
 #include <algorithm>
 #include <cmath>

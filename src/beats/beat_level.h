@@ -12,7 +12,7 @@
 
 #include <vector>
 
-#include "midi/onset_features.h"
+#include "beats/onset_features.h"
 
 namespace onpu {
 

@@ -1,4 +1,4 @@
-#include "midi/performance_check.h"
+#include "beats/performance_check.h"
 
 #include <algorithm>
 

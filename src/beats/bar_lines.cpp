@@ -1,4 +1,4 @@
-#include "midi/bar_lines.h"
+#include "beats/bar_lines.h"
 
 #include <algorithm>
 #include <cmath>
