@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "common/byte_source.h"
-#include "midi/beat_tracker.h"
-#include "midi/performance_check.h"
-#include "midi/performed_notes.h"
+#include "beats/beat_tracker.h"
+#include "beats/performance_check.h"
+#include "beats/performed_notes.h"
 #include "support/smf_builder.h"
 #include "support/synthetic_performance.h"
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 
 #include "common/byte_source.h"
-#include "midi/beat_tracker.h"
-#include "midi/performance_check.h"
-#include "midi/performed_notes.h"
+#include "beats/beat_tracker.h"
+#include "beats/performance_check.h"
+#include "beats/performed_notes.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
