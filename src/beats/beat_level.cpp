@@ -16,10 +16,14 @@ constexpr int kOctaves = 6;
 constexpr int kBins = kBinsPerOctave * kOctaves;
 constexpr int kLongestLagMs = 6400;  // kShortestLagMs * 2^kOctaves
 
-// The tempo preference: a log-normal bump around kPreferredBeatMs, one
-// octave wide (Parncutt 1994; van Noorden and Moelants 1999 place it near
-// 100 BPM).
-constexpr double kPreferredBeatMs = 650.0;
+// The pace of the notes: the beat a pianist counts spans about one to four
+// and a half of the music's onsets (a chorale's chords, the
+// eighths of an Alberti bass, the sixteenths of a fugue or an etude: the
+// median gap between onsets is the note value the music runs in). Beyond
+// that span, the score falls off by a bell kPaceOctaves wide.
+constexpr double kFewestOnsetsPerBeat = 1.0;
+constexpr double kMostOnsetsPerBeat = 4.5;
+constexpr double kPaceOctaves = 0.7;
 
 double log2_of(double x) { return exact::log(x) / exact::log(2.0); }
 
@@ -72,7 +76,8 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
   std::vector<double> salience(kBins, 0.0);
   for (int b = 0; b < kBins; ++b) {
     for (int m = 0; m < 4; ++m) {
-      if (b + offsets[m] < kBins) salience[static_cast<size_t>(b)] += weights[m] * smooth[static_cast<size_t>(b + offsets[m])];
+      if (b + offsets[m] < kBins)
+        salience[static_cast<size_t>(b)] += weights[m] * smooth[static_cast<size_t>(b + offsets[m])];
     }
   }
 
@@ -116,7 +121,15 @@ double median_beat_ms(const std::vector<double>& beats_ms, double fallback) {
   return gaps[gaps.size() / 2];
 }
 
-double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
+double texture_ms(const std::vector<Onset>& onsets) {
+  std::vector<double> gaps;
+  for (size_t i = 1; i < onsets.size(); ++i) gaps.push_back(onsets[i].time_ms - onsets[i - 1].time_ms);
+  if (gaps.empty()) return 0;
+  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+  return gaps[gaps.size() / 2];
+}
+
+double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats, double texture_ms) {
   if (beats.size() < 4 || onsets.empty()) return 0;
   const double period = median_beat_ms(beats, 0);
 
@@ -149,7 +162,13 @@ double beat_level_score(const std::vector<Onset>& onsets, const std::vector<doub
   const double recall = total > 0 ? caught / total : 0;
   if (precision + recall <= 0) return 0;
   const double f = 2 * precision * recall / (precision + recall);
-  const double octaves = log2_of(period / kPreferredBeatMs);
+  // The notes' own pace: a beat that spans fewer of them than
+  // kFewestOnsetsPerBeat, or more than kMostOnsetsPerBeat, loses by the
+  // octaves it lies beyond.
+  const double spans = texture_ms > 0 ? period / texture_ms : kFewestOnsetsPerBeat;
+  const double beyond = (spans > kMostOnsetsPerBeat ? log2_of(spans / kMostOnsetsPerBeat) : 0.0) +
+                        (spans < kFewestOnsetsPerBeat ? log2_of(kFewestOnsetsPerBeat / spans) : 0.0);
+  const double octaves = beyond / kPaceOctaves;
   return f * exact::exp(-0.5 * octaves * octaves);
 }
 

@@ -7,7 +7,7 @@
 // induction of Dixon 2001 and the harmonic sums of Klapuri et al. 2006);
 // each candidate is tracked, and the beats that catch the bass notes, the
 // chords and the changes of harmony while leaving few beats without them win,
-// over a broad preference for moderate tempos.
+// among those that span a plausible number of the music's onsets.
 #pragma once
 
 #include <vector>
@@ -28,8 +28,13 @@ double median_beat_ms(const std::vector<double>& beats_ms, double fallback);
 
 // How well beats (ascending, in ms) make the beat level of the onsets: the
 // F-measure of the accents of the bass, the chords and the harmony caught on
-// the beats against the beats that catch them, times the tempo preference.
-// Higher is better; 0 for fewer than 4 beats.
-double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats_ms);
+// the beats against the beats that catch them, less where a beat spans too
+// few or too many of the onsets (texture_ms: texture_ms(onsets)). Higher is
+// better; 0 for fewer than 4 beats.
+double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats_ms, double texture_ms);
+
+// The median time between consecutive onsets: the note value the music
+// runs in; 0 for fewer than 2 onsets.
+double texture_ms(const std::vector<Onset>& onsets);
 
 }  // namespace onpu

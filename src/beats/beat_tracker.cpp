@@ -4,10 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "common/exact_math.h"
 #include "beats/bar_lines.h"
 #include "beats/beat_level.h"
 #include "beats/onset_features.h"
+#include "beats/tempo_curve.h"
+#include "common/exact_math.h"
 
 // The fuzzing build traces every comparison for coverage. In the dynamic
 // program, whose branches follow the values of scores rather than the
@@ -42,13 +43,23 @@ const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};    // 4.8 %
 // log period (6 % costs 1.4 onsets of average accent), so that the program
 // follows rubato but does not drift to another metrical level.
 constexpr double kChangeCost = 400.0;
-// Beyond 30 % from the period tracked, a period costs more with every beat.
-constexpr double kFreeDeviation = 0.262;  // ln 1.3
+// Beyond its free deviation (Freedom below) from the period tracked, a period
+// costs more with every beat.
 constexpr double kDeviationCost = 30.0;
 // The envelope's local mean over kBaselineMs either way, as much of it as
 // one beat's share (kBaselineWeight of the accent a beat spans), is taken off.
 constexpr double kBaselineMs = 1500.0;
 constexpr double kBaselineWeight = 2.0;
+// How far a beat may stray from the period tracked, and how much the accent
+// halfway between two beats counts against them (so that of a beat and its
+// off-beat, the stronger wins). Levels are compared freely; the beats are
+// tracked in a time where the tempo curve is flat, so near it.
+struct Freedom {
+  double free_deviation;
+  double between_weight;
+};
+constexpr Freedom kComparing{0.262, 0.0};  // 30 %
+constexpr Freedom kFollowing{0.15, 0.15};  // 16 %
 // A silence longer than this many periods (and 4 s) splits the tracking; the
 // beats across it are spread evenly.
 constexpr double kSplittingRestPeriods = 5.0;
@@ -67,7 +78,8 @@ struct Segment {
 // frame, beat period): the best chain of beats collects the most onset
 // accent at its beats, less the costs of changing and straying periods.
 ONPU_NUMERIC_KERNEL std::vector<double> track_segment(const std::vector<Onset>& onsets, const Segment& seg,
-                                                      double period_ms, double mean_strength, const Resolution& res) {
+                                                      double period_ms, double mean_strength, const Resolution& res,
+                                                      const Freedom& freedom) {
   const int reach = static_cast<int>(res.kernel.size()) - 1;
   const double origin = onsets[seg.first].time_ms - reach * res.frame_ms;
   const double span = onsets[seg.last - 1].time_ms - origin;
@@ -107,7 +119,7 @@ ONPU_NUMERIC_KERNEL std::vector<double> track_segment(const std::vector<Onset>& 
     const double log_ratio = res.period_step * (k - res.period_steps);
     period_frames[static_cast<size_t>(k)] =
         std::max(2, static_cast<int>(period_ms * exact::exp(log_ratio) / res.frame_ms + 0.5));
-    const double excess = std::max(0.0, std::abs(log_ratio) - kFreeDeviation);
+    const double excess = std::max(0.0, std::abs(log_ratio) - freedom.free_deviation);
     deviation_cost[static_cast<size_t>(k)] = kDeviationCost * excess * excess;
   }
 
@@ -154,7 +166,11 @@ ONPU_NUMERIC_KERNEL std::vector<double> track_segment(const std::vector<Onset>& 
           }
         }
       }
-      here[k] = chain == none ? none : chain + accent - deviation_cost[static_cast<size_t>(k)];
+      const int mid = f - period_frames[static_cast<size_t>(k)] / 2;
+      const double between = mid >= 0 ? envelope[static_cast<size_t>(mid)] : 0.0;
+      here[k] = chain == none
+                    ? none
+                    : chain + accent - freedom.between_weight * between - deviation_cost[static_cast<size_t>(k)];
       back[k] = choice;
       if (f + period_frames[static_cast<size_t>(k)] >= frames && here[k] > best) {
         best = here[k];
@@ -199,7 +215,8 @@ void snap_to_onsets(const std::vector<Onset>& onsets, std::vector<double>* beats
 
 // Beats at about period_ms through all onsets: segments between long
 // silences are tracked one by one and joined by evenly spaced beats.
-std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms, const Resolution& res) {
+std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_ms, const Resolution& res,
+                                const Freedom& freedom) {
   std::vector<double> beats;
   if (onsets.empty()) return beats;
   double mean_strength = 0;
@@ -209,7 +226,7 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
   size_t first = 0;
   for (size_t i = 1; i <= onsets.size(); ++i) {
     if (i < onsets.size() && onsets[i].time_ms - onsets[i - 1].time_ms <= rest) continue;
-    std::vector<double> part = track_segment(onsets, Segment{first, i}, period_ms, mean_strength, res);
+    std::vector<double> part = track_segment(onsets, Segment{first, i}, period_ms, mean_strength, res, freedom);
     if (!beats.empty() && !part.empty()) {
       const double last = beats.back();
       const double gap = part.front() - last;
@@ -221,11 +238,30 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
     beats.insert(beats.end(), part.begin(), part.end());
     first = i;
   }
-  snap_to_onsets(onsets, &beats);
   return beats;
 }
 
+std::vector<BeatLevel> levels_of(const std::vector<Onset>& onsets) {
+  std::vector<BeatLevel> levels;
+  const double texture = texture_ms(onsets);
+  for (double period : beat_period_candidates(onsets)) {
+    BeatLevel level;
+    level.period_ms = period;
+    level.beats_ms = track_beats(onsets, period, kCoarse, kComparing);
+    snap_to_onsets(onsets, &level.beats_ms);
+    level.score = beat_level_score(onsets, level.beats_ms, texture);
+    levels.push_back(std::move(level));
+  }
+  return levels;
+}
+
 }  // namespace
+
+std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& notes) {
+  const std::vector<Onset> onsets = gather_onsets(notes);
+  if (onsets.size() < 8) return {};
+  return levels_of(onsets);
+}
 
 InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   InferredBeats result;
@@ -244,19 +280,28 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   if (onsets.back().time_ms - onsets.front().time_ms > kLongestPerformanceMs) return result;
 
   // Every candidate level is tracked coarsely; the beats that best make a
-  // beat level win, and are tracked again finely at their median period.
+  // beat level win, and their median period is the level followed.
   double best_score = -1;
   double best_period = 0;
-  for (double period : beat_period_candidates(onsets)) {
-    const std::vector<double> beats = track_beats(onsets, period, kCoarse);
-    const double s = beat_level_score(onsets, beats);
-    if (s > best_score) {
-      best_score = s;
-      best_period = median_beat_ms(beats, period);
+  for (const BeatLevel& level : levels_of(onsets)) {
+    if (level.score > best_score) {
+      best_score = level.score;
+      best_period = median_beat_ms(level.beats_ms, level.period_ms);
     }
   }
   if (best_period <= 0) return result;
-  result.beats_ms = track_beats(onsets, best_period, kFine);
+  // The beats are tracked where the tempo curve is flat, then brought back
+  // to the performance's time and onto its onsets.
+  const TempoCurve curve = follow_tempo(onsets, best_period);
+  std::vector<double> periods = curve.period_ms;
+  std::nth_element(periods.begin(), periods.begin() + static_cast<std::ptrdiff_t>(periods.size() / 2), periods.end());
+  const double reference = periods[periods.size() / 2];
+  const TimeWarp warp(curve, reference);
+  std::vector<Onset> warped = onsets;
+  for (Onset& o : warped) o.time_ms = warp.warped(o.time_ms);
+  result.beats_ms = track_beats(warped, reference, kFine, kFollowing);
+  for (double& b : result.beats_ms) b = warp.real(b);
+  snap_to_onsets(onsets, &result.beats_ms);
   if (result.beats_ms.size() < 2) return result;
 
   const BarLines bars = find_bar_lines(notes, onsets, result.beats_ms);

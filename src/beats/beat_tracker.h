@@ -5,10 +5,14 @@
 // The notes become onsets with accents (onset_features.h); the periodicities
 // of the accents give candidate beat periods, and the level of the beat is
 // the one where bass notes, chords and changes of harmony fall on the beats
-// (beat_level.h). A dynamic program over beat times and beat periods follows
-// tempo and phase together, in the manner of Ellis (2007) with the period as
-// part of the state, and draws each beat to its onset; bar lines come from a
-// hidden Markov model over the beats (bar_lines.h).
+// (beat_level.h) and which spans a plausible number of the music's onsets.
+// The local tempo at that level is followed second by second, through
+// sections taken at half or twice the speed (tempo_curve.h). A dynamic
+// program over beat times and beat periods then follows tempo and phase
+// together, in the manner of Ellis (2007) with the period as part of the
+// state, in a time where that tempo is flat, and draws each beat to its
+// onset; bar lines come from a hidden Markov model over the beats
+// (bar_lines.h).
 //
 // Everything is computed with +, -, *, /, sqrt, floor and common/exact_math,
 // so the same notes give the same beats to the bit on every platform.
@@ -50,5 +54,14 @@ inline constexpr double kLongestPerformanceMs = 90.0 * 60.0 * 1000.0;
 // time they cover while sounding (silences longer than a few beats are
 // bridged, not tracked); the time is about linear in both.
 InferredBeats infer_beats(const std::vector<PerformedNote>& notes);
+
+// The levels infer_beats chooses from: each candidate period, the beats
+// tracked coarsely at it, and how well they make a beat level (higher wins).
+struct BeatLevel {
+  double period_ms = 0;
+  double score = 0;
+  std::vector<double> beats_ms;
+};
+std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& notes);
 
 }  // namespace onpu

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/byte_source.h"
 #include "beats/beat_tracker.h"
+#include "common/byte_source.h"
 #include "midi/tempo_map.h"
 
 namespace onpu {

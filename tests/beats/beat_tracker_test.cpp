@@ -6,9 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include "beats/performed_notes.h"
+#include "common/byte_source.h"
+#include "support/harness.h"
 #include "support/synthetic_performance.h"
 
 namespace onpu {
@@ -31,9 +38,9 @@ double median_of(std::vector<double> values) {
 // the wrong metrical level (twice or half the tempo) scores at most 0.67, so
 // every beat threshold above 0.7 asks for the right level; the margins below
 // 1 are the beats that a fermata, a ritardando or strong rubato costs. Bar
-// lines a beat off score 0 and every other bar line 0.67: thresholds of 0.8
-// and more ask for the right meter and phase; 6/8, slowing and held beats
-// and the nocturne's free rubato may lose a few bars or take two as one.
+// lines a beat off score 0, and bars of twice or half the length about 0.67:
+// every bar-line threshold of 0.7 and more asks for the right meter and
+// phase, with a few bars lost around fermatas and the nocturne's rubato.
 TEST(BeatTracker, FindsTheBeatsAndBarLinesOfEveryKindOfPerformance) {
   struct Case {
     PerformanceKind kind;
@@ -41,13 +48,13 @@ TEST(BeatTracker, FindsTheBeatsAndBarLinesOfEveryKindOfPerformance) {
     double downbeat_f;
   };
   const Case cases[] = {
-      {PerformanceKind::kSteady, 0.95, 0.9},       {PerformanceKind::kAccelerando, 0.9, 0.85},
-      {PerformanceKind::kRitardando, 0.85, 0.6},   {PerformanceKind::kFermatas, 0.85, 0.4},
-      {PerformanceKind::kJitter, 0.95, 0.9},       {PerformanceKind::kRolledChords, 0.9, 0.8},
-      {PerformanceKind::kPickup, 0.95, 0.9},       {PerformanceKind::kWaltz, 0.95, 0.9},
-      {PerformanceKind::kSixEight, 0.95, 0.6},     {PerformanceKind::kMeterChange, 0.95, 0.85},
+      {PerformanceKind::kSteady, 0.95, 0.9},        {PerformanceKind::kAccelerando, 0.9, 0.85},
+      {PerformanceKind::kRitardando, 0.85, 0.75},   {PerformanceKind::kFermatas, 0.85, 0.7},
+      {PerformanceKind::kJitter, 0.95, 0.9},        {PerformanceKind::kRolledChords, 0.9, 0.8},
+      {PerformanceKind::kPickup, 0.95, 0.9},        {PerformanceKind::kWaltz, 0.95, 0.9},
+      {PerformanceKind::kSixEight, 0.95, 0.8},      {PerformanceKind::kMeterChange, 0.95, 0.85},
       {PerformanceKind::kDroppedAdded, 0.95, 0.85}, {PerformanceKind::kSlowChorale, 0.9, 0.75},
-      {PerformanceKind::kRunning, 0.85, 0.75},     {PerformanceKind::kNocturne, 0.75, 0.5},
+      {PerformanceKind::kRunning, 0.85, 0.75},      {PerformanceKind::kNocturne, 0.75, 0.7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(test::kind_name(c.kind));
@@ -68,15 +75,20 @@ TEST(BeatTracker, MeterIsTheMostCommonBarAndTempoRangeBracketsThePlayedTempo) {
     PerformanceKind kind;
     int meter;
   };
-  const Case cases[] = {{PerformanceKind::kSteady, 4}, {PerformanceKind::kWaltz, 3}, {PerformanceKind::kRunning, 4},
-                        {PerformanceKind::kMeterChange, 4}};
+  // 6/8 is counted in two dotted quarters: two beats a bar.
+  const Case cases[] = {{PerformanceKind::kSteady, 4},
+                        {PerformanceKind::kWaltz, 3},
+                        {PerformanceKind::kRunning, 4},
+                        {PerformanceKind::kMeterChange, 4},
+                        {PerformanceKind::kSixEight, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(test::kind_name(c.kind));
     const test::SyntheticPerformance played = test::synthetic_performance(c.kind, 1);
     const InferredBeats found = infer_beats(played.notes);
     EXPECT_EQ(found.meter, c.meter);
     std::vector<double> bpm;
-    for (size_t k = 1; k < played.beats_ms.size(); ++k) bpm.push_back(60000.0 / (played.beats_ms[k] - played.beats_ms[k - 1]));
+    for (size_t k = 1; k < played.beats_ms.size(); ++k)
+      bpm.push_back(60000.0 / (played.beats_ms[k] - played.beats_ms[k - 1]));
     const double typical = median_of(bpm);
     EXPECT_LT(found.slowest_bpm, typical);
     EXPECT_GT(found.fastest_bpm, typical);
@@ -122,7 +134,7 @@ TEST(BeatTracker, TheSameNotesGiveTheSameBeatsToTheBitOnEveryPlatform) {
       mix(bits);
     }
   }
-  EXPECT_EQ(digest, 14015073950554309549ull);
+  EXPECT_EQ(digest, 15045025507492393048ull);
 }
 
 TEST(BeatTracker, TooFewOnsetsGiveNoBeats) {
@@ -147,28 +159,36 @@ TEST(BeatTracker, ALongSilenceIsBridgedByEvenBeats) {
     const int start = phrase * 30000;
     for (int beat = 0; beat < 24; ++beat) {
       const int t = start + beat * 600;
-      notes.push_back({t, t + 550, static_cast<uint8_t>(beat % 4 == 0 ? 36 : 48), static_cast<uint8_t>(beat % 4 == 0 ? 100 : 70)});
+      notes.push_back(
+          {t, t + 550, static_cast<uint8_t>(beat % 4 == 0 ? 36 : 48), static_cast<uint8_t>(beat % 4 == 0 ? 100 : 70)});
       notes.push_back({t, t + 280, 72, 80});
       notes.push_back({t + 300, t + 580, 74, 60});
     }
   }
+  // The beat may be counted in quarters or, with the bass marking every
+  // other one, in halves: the silence is bridged at the beat tracked.
   const InferredBeats found = infer_beats(notes);
+  ASSERT_GE(found.beats_ms.size(), 2u);
+  const double beat = found.beats_ms[1] - found.beats_ms[0];
   std::vector<double> gaps;
   for (size_t k = 1; k < found.beats_ms.size(); ++k) {
-    if (found.beats_ms[k - 1] > 14000 && found.beats_ms[k] < 30000) gaps.push_back(found.beats_ms[k] - found.beats_ms[k - 1]);
+    if (found.beats_ms[k - 1] > 14000 && found.beats_ms[k] < 30000)
+      gaps.push_back(found.beats_ms[k] - found.beats_ms[k - 1]);
   }
-  ASSERT_GE(gaps.size(), 20u);
-  for (double gap : gaps) EXPECT_NEAR(gap, 600.0, 30.0);
+  ASSERT_GE(gaps.size(), static_cast<size_t>(12000 / beat));
+  for (double gap : gaps) EXPECT_NEAR(gap, beat, 0.05 * beat);
 }
 
 TEST(BeatTracker, SilencesAndSpansBeyondAPlayersAreNotFilledWithBeats) {
   // The same two phrases with silences between them of 40 minutes (within
-  // a piece's length, too long to bridge) and of 12 days (beyond a piece's).
+  // a piece's length, too long to bridge: each phrase keeps its beats) and
+  // of 12 days (beyond a piece's: no beats at all).
   struct Case {
     int silence_ms;
     size_t most_beats;
+    size_t least_beats_in_each_phrase;
   };
-  for (const Case c : {Case{40 * 60 * 1000, 200}, Case{12 * 24 * 3600 * 1000, 0}}) {
+  for (const Case c : {Case{40 * 60 * 1000, 200, 10}, Case{12 * 24 * 3600 * 1000, 0, 0}}) {
     std::vector<PerformedNote> notes;
     for (int phrase = 0; phrase < 2; ++phrase) {
       const int start = phrase * (14400 + c.silence_ms);
@@ -180,7 +200,69 @@ TEST(BeatTracker, SilencesAndSpansBeyondAPlayersAreNotFilledWithBeats) {
     }
     const InferredBeats found = infer_beats(notes);
     EXPECT_LE(found.beats_ms.size(), c.most_beats) << c.silence_ms;
+    for (int phrase = 0; phrase < 2; ++phrase) {
+      const double start = phrase * (14400.0 + c.silence_ms);
+      const auto in_phrase = std::count_if(found.beats_ms.begin(), found.beats_ms.end(),
+                                           [&](double t) { return t >= start - 100 && t <= start + 14400; });
+      EXPECT_GE(static_cast<size_t>(in_phrase), c.least_beats_in_each_phrase) << c.silence_ms << " phrase " << phrase;
+    }
   }
+}
+
+// Real pianists on a recording piano, with their beats and bar lines
+// annotated by hand (the shared corpus's asap-tune: one performance of each
+// of 60 pieces, Bach to Scriabin). Each piece shows the beats found against
+// the beats annotated: a count within 15 % is the level a pianist counts,
+// about 2 is twice the tempo, about 0.5 half. The floors keep what the
+// tracker reaches today.
+TEST(BeatTracker, FollowsRealPianists) {
+  const std::string corpus = test::corpus_dir();
+  if (corpus.empty()) GTEST_SKIP() << "the shared MIDI corpus is not in this checkout";
+  const std::filesystem::path folder = std::filesystem::path(corpus).parent_path() / "asap-tune";
+  if (!std::filesystem::is_directory(folder))
+    GTEST_SKIP() << "the annotated performances (asap-tune) are not in this checkout";
+  std::vector<std::filesystem::path> pieces;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() == ".mid") pieces.push_back(entry.path());
+  }
+  std::sort(pieces.begin(), pieces.end());
+  std::vector<double> beat_f, bar_f;
+  int right_level = 0;
+  for (const std::filesystem::path& piece : pieces) {
+    std::filesystem::path annotations = piece;
+    annotations.replace_filename(piece.stem().string() + "_annotations.txt");
+    std::istringstream lines(test::read_file(annotations.string()));
+    std::vector<double> beats, bars;
+    std::string line;
+    while (std::getline(lines, line)) {
+      double seconds = 0, again = 0;
+      char label[16] = {0};
+      if (std::sscanf(line.c_str(), "%lf %lf %15s", &seconds, &again, label) < 1) continue;
+      beats.push_back(seconds * 1000);
+      if (std::strncmp(label, "db", 2) == 0) bars.push_back(seconds * 1000);
+    }
+    const std::string text = test::read_file(piece.string());
+    const test::Bytes bytes(text.begin(), text.end());
+    MemorySource source(bytes.data(), bytes.size());
+    PerformedSong song;
+    ASSERT_TRUE(read_performed_song(source, &song)) << piece;
+    ASSERT_GE(beats.size(), 2u) << annotations;
+    const InferredBeats found = infer_beats(song.notes);
+    const auto counted = std::count_if(found.beats_ms.begin(), found.beats_ms.end(),
+                                       [&](double t) { return t >= beats.front() - 100 && t <= beats.back() + 100; });
+    const double level = static_cast<double>(counted) / static_cast<double>(beats.size());
+    right_level += level >= 0.85 && level <= 1.15;
+    beat_f.push_back(test::beat_f_measure(beats, found.beats_ms));
+    bar_f.push_back(test::beat_f_measure(bars, downbeats_of(found)));
+    std::printf("%-44.44s beats found / annotated %.2f  beat F %.2f  bar F %.2f\n", piece.filename().string().c_str(),
+                level, beat_f.back(), bar_f.back());
+  }
+  ASSERT_EQ(pieces.size(), 60u);
+  std::printf("right level %d of %zu, median beat F %.3f, median bar F %.3f\n", right_level, pieces.size(),
+              median_of(beat_f), median_of(bar_f));
+  EXPECT_GE(right_level, 25);
+  EXPECT_GE(median_of(beat_f), 0.55);
+  EXPECT_GE(median_of(bar_f), 0.40);
 }
 
 }  // namespace
