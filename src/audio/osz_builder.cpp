@@ -208,7 +208,7 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
     *error = "エラー: 背景画像を作れません\n";
     return false;
   }
-  entries.push_back(std::move(picture));
+
   const size_t frames = song_frame_count(timeline);
   if (!check_free_space(request.osz_path, frames, error)) return false;
 
@@ -238,6 +238,7 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   song.name = request.base_name + ".mp3";
   song.data_path = song_mp3.temp_path();
   entries.push_back(std::move(song));
+  entries.push_back(std::move(picture));
   if (!render_key_mp3s(soundfont, keys, console, &entries, error)) return false;
 
   Stopwatch watch;
