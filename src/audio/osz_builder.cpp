@@ -203,7 +203,8 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!check_song_length(timeline, error)) return false;
   ArchiveEntry picture;
   picture.name = kSongPictureName;
-  picture.data = song_picture_png(picture_notes(timeline), static_cast<int32_t>(std::llround(timeline.end_seconds * 1000)));
+  picture.data =
+      song_picture_png(picture_notes(timeline), static_cast<int32_t>(std::llround(timeline.end_seconds * 1000)));
   if (picture.data.empty()) {
     *error = "エラー: 背景画像を作れません\n";
     return false;

@@ -105,7 +105,8 @@ void draw_song_picture(const std::vector<PictureNote>& notes, int32_t song_ms, i
   // A faint line along each C, as on a keyboard's octaves.
   const uint8_t octave_line[3] = {40, 46, 70};
   for (int key = low; key <= high; ++key) {
-    if (key % 12 == 0) fill(picture, kMarginX, row_top(key - 1) - 1, kPictureWidth - kMarginX, row_top(key - 1), octave_line);
+    if (key % 12 == 0)
+      fill(picture, kMarginX, row_top(key - 1) - 1, kPictureWidth - kMarginX, row_top(key - 1), octave_line);
   }
   const int gap = plot_height / keys >= 4 ? 1 : 0;
   for (const PictureNote& note : notes) {
@@ -133,8 +134,7 @@ std::vector<uint8_t> encode_png(const SongPicture& picture) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     out->insert(out->end(), bytes, bytes + size);
   };
-  if (!stbi_write_png_to_func(append, &png, kPictureWidth, kPictureHeight, 3, picture.rgb.data(),
-                              kPictureWidth * 3)) {
+  if (!stbi_write_png_to_func(append, &png, kPictureWidth, kPictureHeight, 3, picture.rgb.data(), kPictureWidth * 3)) {
     png.clear();
   }
   return png;

@@ -241,7 +241,7 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   MidiAnalysis analysis;
   RecordingConsole recording(console, outputs.size() > 1);
   std::bitset<256> keys;
-  std::optional<MomentPlan> plan;  // made for the first thinned map
+  std::optional<MomentPlan> plan;        // made for the first thinned map
   std::optional<PlayHeader> set_header;  // the same for every map of a set
   std::vector<std::string> left_out;
   for (size_t i = 0; i < outputs.size(); ++i) {
@@ -290,9 +290,9 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       AtomicFileTarget thinned_target(thinned.osu_path);
       ThinnedMap chosen;
       if (result.error == ConversionError::kNone) {
-        result = commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, thinned.target_hundredths,
-                                                              thinned_target, &chosen,
-                                                              set_header ? &*set_header : nullptr));
+        result =
+            commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, thinned.target_hundredths,
+                                                         thinned_target, &chosen, set_header ? &*set_header : nullptr));
       }
       if (result.error != ConversionError::kNone) {
         std::fclose(midi);

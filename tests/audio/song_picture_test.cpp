@@ -51,9 +51,8 @@ uint64_t fnv1a(const std::vector<uint8_t>& bytes) {
 // left out. Each lights its own rows, in its own half.
 TEST(SongPicture, OneHighAndOneLowNoteLightTheirRowsInTheirHalves) {
   MidiTimeline timeline;
-  timeline.events = {channel_event(0, 0x99, 36, 100),   channel_event(0, 0x90, 84, 100),
-                     channel_event(5, 0x80, 84, 0),     channel_event(5, 0x91, 36, 100),
-                     channel_event(10, 0x91, 36, 0),    channel_event(10, 0x89, 36, 0)};
+  timeline.events = {channel_event(0, 0x99, 36, 100), channel_event(0, 0x90, 84, 100), channel_event(5, 0x80, 84, 0),
+                     channel_event(5, 0x91, 36, 100), channel_event(10, 0x91, 36, 0),  channel_event(10, 0x89, 36, 0)};
   timeline.end_seconds = 10;
   const std::vector<PictureNote> notes = picture_notes(timeline);
   ASSERT_EQ(notes.size(), 2u);

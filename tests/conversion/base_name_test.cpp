@@ -33,7 +33,7 @@ TEST(SongNames, ArtistAndTitleSplitAtTheFirstSpacedDashOtherwiseTheNameIsTheTitl
       {"song", "Unknown", "song", "midi converted song"},
       {"  Artist   -   Title  ", "Artist", "Title", "midi converted Artist Title"},
       {"光　-　歌", "Unknown", "光　-　歌", "midi converted 光 歌"},  // ideographic spaces do not split
-      {"光 - 歌　", "光", "歌", "midi converted 光 歌"},     // but are trimmed
+      {"光 - 歌　", "光", "歌", "midi converted 光 歌"},              // but are trimmed
       {"A - B - C", "A", "B - C", "midi converted A B C"},
       {"Rock-n-Roll", "Unknown", "Rock-n-Roll", "midi converted Rock-n-Roll"},
       {" - Title", "Unknown", " - Title", "midi converted Title"},  // no artist: no split
