@@ -57,7 +57,7 @@ struct Expected {
   std::string title;
   std::string version;
   int timing_points = 0;
-  std::vector<int> keys;  // the sample file of each hit object, in time order
+  std::vector<int> keys;     // the sample file of each hit object, in time order
   std::string background{};  // the background picture's file; empty: not checked
 };
 
