@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever this machine lacks to build onpu and run
 # its tests: the compiler and CMake, GoogleTest, the audio libraries behind
-# --osz with their SoundFont, an MP3 decoder for the audio tests, and Node.js
-# for the beatmap consumer test, and any packages named as arguments. Packages
-# already present are left alone.
+# --osz with their SoundFont, stb_image_write (the set's picture), an MP3
+# decoder for the audio tests, and Node.js for the beatmap consumer test, and
+# any packages named as arguments. Packages already present are left alone.
 #
 #   scripts/install-deps.sh [PACKAGE ...]
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
-  libfluidsynth-dev fluid-soundfont-gm libmp3lame-dev libzip-dev mpg123 unzip
+  libfluidsynth-dev fluid-soundfont-gm libmp3lame-dev libzip-dev libstb-dev mpg123 unzip
   nodejs npm
   "$@"
 )

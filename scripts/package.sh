@@ -4,10 +4,10 @@
 #                                      share/onpu/soundfonts/FluidR3Mono_GM.sf3 and
 #                                      share/onpu/licenses/ (as cmake --install lays out a build
 #                                      against the static audio libraries), licenses/ (a link to
-#                                      them), README.md, LICENSE; made only after the installed
+#                                      them), README.md, docs/, LICENSE; made only after the installed
 #                                      onpu has written an .osz with its own SoundFont
 #   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3Mono_GM.sf3,
-#                                      README.md, LICENSE.txt, licenses/ (every bundled part's)
+#                                      README.md, docs/, LICENSE.txt, licenses/ (every bundled part's)
 #
 # Usage: scripts/package.sh linux BUILD_DIR [OUT_DIR]
 #        scripts/package.sh windows BUILD_DIR DEPS_PREFIX [OUT_DIR]
@@ -43,6 +43,8 @@ case "$kind" in
       die "$build is not built against the static audio libraries (-DONPU_AUDIO_PREFIX=\$(scripts/windows-deps.sh --target linux | tail -1))"
     cmake --install "$build" --prefix "$stage/$name" --strip >/dev/null
     cp README.md LICENSE "$stage/$name/"
+    cp -r docs "$stage/$name/"
+    cp /usr/share/doc/libstb-dev/copyright "$stage/$name/share/onpu/licenses/stb-copyright.txt"
     ln -s share/onpu/licenses "$stage/$name/licenses"
     # As installed: --osz finds the module in lib/onpu and the SoundFont in
     # share/onpu/soundfonts, whatever the environment says.
@@ -75,8 +77,11 @@ case "$kind" in
     x86_64-w64-mingw32-strip "$dir/onpu.exe" "$dir/onpu_osz.dll"
     cp -L "$soundfont" "$dir/soundfonts/$(basename "$soundfont")"
     cp README.md "$dir/README.md"
+    cp -r docs "$dir/docs"
     cp LICENSE "$dir/LICENSE.txt"
     cp "$deps"/licenses/* "$dir/licenses/"
+    # The background picture is written by stb_image_write, compiled in.
+    cp /usr/share/doc/libstb-dev/copyright "$dir/licenses/stb-copyright.txt"
     [ -f "$soundfont_copyright" ] && cp "$soundfont_copyright" "$dir/licenses/$(basename "$soundfont" | sed 's/\.[^.]*$//')-copyright.txt"
     # The C and C++ runtimes of MinGW-w64 are linked in.
     for doc in gcc-mingw-w64-base mingw-w64-common; do

@@ -8,7 +8,8 @@
 # Usage: scripts/windows-cross.sh [--install] [--linux-onpu PATH] [--jobs N]
 #                                 [--third-party DIR]
 #   --install         install the Debian packages it needs when missing
-#                     (g++-mingw-w64-x86-64, wine, wine64, libz-mingw-w64-dev)
+#                     (g++-mingw-w64-x86-64, wine, wine64, libz-mingw-w64-dev,
+#                     libstb-dev for the header that writes the background)
 #   --linux-onpu PATH the Linux onpu to compare with, its onpu_osz.so beside it
 #                     for the .osz checks; without it one is built into
 #                     build-windows/linux-onpu
@@ -54,7 +55,7 @@ phase() {
   [ -z "$phase_name" ] || echo "== windows: $phase_name"
 }
 
-packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev python3 unzip mpg123 fluid-soundfont-gm
+packages=(g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev libstb-dev python3 unzip mpg123 fluid-soundfont-gm
           fluidr3mono-gm-soundfont)
 missing=()
 for package in "${packages[@]}"; do

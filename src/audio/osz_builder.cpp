@@ -16,6 +16,7 @@
 #include "audio/osz_archive.h"
 #include "audio/pcm_buffer.h"
 #include "audio/song_parts.h"
+#include "audio/song_picture.h"
 #include "audio/song_mp3.h"
 #include "audio/song_renderer.h"
 #include "audio/soundfont_locator.h"
@@ -200,6 +201,15 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!read_midi_timeline(midi_bytes, &timeline, error)) return false;
   std::vector<uint8_t>().swap(midi_bytes);
   if (!check_song_length(timeline, error)) return false;
+  ArchiveEntry picture;
+  picture.name = kSongPictureName;
+  picture.data =
+      song_picture_png(picture_notes(timeline), static_cast<int32_t>(std::llround(timeline.end_seconds * 1000)));
+  if (picture.data.empty()) {
+    *error = "エラー: 背景画像を作れません\n";
+    return false;
+  }
+
   const size_t frames = song_frame_count(timeline);
   if (!check_free_space(request.osz_path, frames, error)) return false;
 
@@ -229,6 +239,7 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   song.name = request.base_name + ".mp3";
   song.data_path = song_mp3.temp_path();
   entries.push_back(std::move(song));
+  entries.push_back(std::move(picture));
   if (!render_key_mp3s(soundfont, keys, console, &entries, error)) return false;
 
   Stopwatch watch;

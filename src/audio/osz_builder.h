@@ -7,6 +7,8 @@
 //                          fixed tail after the end of the MIDI file
 //   piano/<key>.mp3        for each key byte used by a hit object: program 0
 //                          (piano), mono, dry, about 1.5 s, normalised
+//   background.png         the song drawn as a piano roll (song_picture.h),
+//                          which the maps for play name as their background
 //
 // The same MIDI file, SoundFont and .osu files always give the same archive,
 // byte for byte. This is the only header the rest of the program needs from
@@ -19,6 +21,9 @@
 #include "common/console.h"
 
 namespace onpu::audio {
+
+// The background picture's name in the archive.
+inline constexpr const char kSongPictureName[] = "background.png";
 
 struct OszRequest {
   std::string midi_path;               // UTF-8 path of the MIDI file

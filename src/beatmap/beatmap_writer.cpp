@@ -16,11 +16,21 @@ void append_setting(TextBuffer& out, const char* key, int tenths) {
   out.append(tenths % 10 == 0 ? format(":%d\n", tenths / 10) : format(":%d.%d\n", tenths / 10, tenths % 10));
 }
 
+// One header value on its line: a control character (a file name may hold a
+// line feed) becomes a space.
+std::string on_one_line(std::string_view text) {
+  std::string line(text);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return line;
+}
+
 }  // namespace
 
 void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::string_view version_name,
                           const TempoMap& tempo_map, const BeatmapDifficulty& difficulty, const PlayLayout* play,
-                          const std::vector<TimingLine>* timing) {
+                          const std::vector<TimingLine>* timing, const PlayHeader* set_header) {
   out.append("\xEF\xBB\xBF");
   out.append(
       "osu file format v14\n\n"
@@ -29,8 +39,9 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
   out.append(base_name);
   out.append(
       ".mp3\n"
-      "AudioLeadIn: 0\n"
-      "PreviewTime: -1\n"
+      "AudioLeadIn: 0\n");
+  out.append(format("PreviewTime: %d\n", set_header ? set_header->preview_ms : -1));
+  out.append(
       "Countdown: 0\n"
       "SampleSet: Normal\n"
       "StackLeniency: 0\n"
@@ -44,18 +55,23 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "TimelineZoom: 1\n\n"
       "[Metadata]\n"
       "Title:");
-  out.append(base_name);
+  const std::string title = set_header ? on_one_line(set_header->title) : std::string(base_name);
+  const std::string artist = set_header ? on_one_line(set_header->artist) : std::string("Unknown");
+  out.append(title);
   out.append("\nTitleUnicode:");
-  out.append(base_name);
+  out.append(title);
+  out.append("\nArtist:");
+  out.append(artist);
+  out.append("\nArtistUnicode:");
+  out.append(artist);
   out.append(
-      "\nArtist:Unknown\n"
-      "ArtistUnicode:Unknown\n"
-      "Creator:MIDI Converter\n"
+      "\nCreator:MIDI Converter\n"
       "Version:");
   out.append(version_name);
+  out.append("\nSource:MIDI\nTags:");
+  out.append(set_header ? on_one_line(set_header->tags) : std::string("midi converted"));
   out.append(
-      "\nSource:MIDI\n"
-      "Tags:midi converted\n"
+      "\n"
       "BeatmapID:0\n"
       "BeatmapSetID:-1\n\n"
       "[Difficulty]\n");
@@ -67,8 +83,11 @@ void write_beatmap_header(TextBuffer& out, std::string_view base_name, std::stri
       "SliderMultiplier:1.4\n"
       "SliderTickRate:1\n\n"
       "[Events]\n"
-      "//Background and Video events\n"
-      "//Break Periods\n");
+      "//Background and Video events\n");
+  if (set_header && !set_header->background.empty()) {
+    out.append("0,0,\"" + on_one_line(set_header->background) + "\",0,0\n");
+  }
+  out.append("//Break Periods\n");
   if (play) {
     for (const BreakPeriod& period : play->breaks) out.append(format("2,%d,%d\n", period.start_ms, period.end_ms));
   }

@@ -58,6 +58,8 @@ struct Options {
   bool set = false;       // --set: --osz, and the set's targets unless --stars names others
   std::string out;        // --out: the folder every file of the run goes into
   bool out_missing_folder = false;
+  // Not an option: a drop keeps only the .osz, its maps inside it.
+  bool maps_only_in_osz = false;
 };
 
 // One target in each band from Easy to Expert: the maps of a set.
@@ -144,19 +146,34 @@ int convert_and_pack(const std::string& midi_path, const std::string& stem, cons
     osu_paths.push_back(outputs.back().thinned.back().osu_path);
   }
   outputs.back().stop_at_top = options.set;
+  outputs.back().in_set = options.osz;
+  if (options.osz) outputs.back().background = audio::kSongPictureName;
   ConversionResult result = convert_midi_to_osu_files(midi_path, outputs, console);
   if (result.error != ConversionError::kNone) return 1;
   for (const std::string& left_out : result.left_out) {
     osu_paths.erase(std::remove(osu_paths.begin(), osu_paths.end(), left_out), osu_paths.end());
   }
   if (!options.osz) return 0;
-  return write_osz(midi_path, stem, base_name, osu_paths, result.keys_used, options.soundfont, console);
+  const int status = write_osz(midi_path, stem, base_name, osu_paths, result.keys_used, options.soundfont, console);
+  // The set holds the maps (or, when it could not be made, says why): the
+  // loose copies would only crowd the folder.
+  if (options.maps_only_in_osz) {
+    for (const std::string& path : osu_paths) remove_utf8_file(path);
+  }
+  return status;
 }
+
+int run_with_options(const Options& options, Console& console);
 
 }  // namespace
 
 int run_command_line(const std::vector<std::string>& all_args, Console& console) {
-  const Options options = split_options(all_args);
+  return run_with_options(split_options(all_args), console);
+}
+
+namespace {
+
+int run_with_options(const Options& options, Console& console) {
   const std::vector<std::string>& args = options.positional;
   const std::string program = args.empty() ? std::string("onpu") : args[0];
   if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
@@ -260,6 +277,8 @@ int run_command_line(const std::vector<std::string>& all_args, Console& console)
   return convert_and_pack(midi_path, stem, base_name, outputs, star_targets, options, console);
 }
 
+}  // namespace
+
 bool is_drop(bool own_window, const std::vector<std::string>& args,
              const std::function<bool(const std::string&)>& is_file) {
   if (!own_window || args.size() < 2) return false;
@@ -306,7 +325,9 @@ int run_drop(const std::vector<std::string>& args, const std::string& working_fo
     console.out(format(msg::kDropFile, i, count, name.c_str()));
     const DropDestination destination = drop_destination(file, working_folder, is_writable_directory);
     ErrorKeepingConsole keeper(console);
-    const int file_status = run_command_line({args[0], file, "--set", "--out", destination.folder}, keeper);
+    Options set_options = split_options({args[0], file, "--set", "--out", destination.folder});
+    set_options.maps_only_in_osz = true;
+    const int file_status = run_with_options(set_options, keeper);
     console.out("\n");
     if (file_status == 0) {
       const std::string osz = join_path(without_trailing_separators(destination.folder), get_base_name(file) + ".osz");

@@ -31,7 +31,8 @@ DropDestination drop_destination(const std::string& file, const std::string& wor
                                  const std::function<bool(const std::string&)>& writable);
 
 // A drop: each file (args[1] on) converted as `FILE --set --out <folder>`,
-// one after the other, a failed one not stopping the others; then one line
+// one after the other, a failed one not stopping the others, leaving only
+// the .osz there (its maps are inside it); then one line
 // per file (the .osz written, or why not) and how to import a set. A file
 // whose folder takes no files has its set made in working_folder. 0 when
 // every set was written, else 1.

@@ -241,7 +241,8 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   MidiAnalysis analysis;
   RecordingConsole recording(console, outputs.size() > 1);
   std::bitset<256> keys;
-  std::optional<MomentPlan> plan;  // made for the first thinned map
+  std::optional<MomentPlan> plan;        // made for the first thinned map
+  std::optional<PlayHeader> set_header;  // the same for every map of a set
   std::vector<std::string> left_out;
   for (size_t i = 0; i < outputs.size(); ++i) {
     const OutputRequest& output = outputs[i];
@@ -283,11 +284,15 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
           console.out(msg::kTimingKept);
         }
       }
+      if (output.in_set && !set_header && result.error == ConversionError::kNone) {
+        set_header = set_header_for(analysis, *plan, base_name, output.background);
+      }
       AtomicFileTarget thinned_target(thinned.osu_path);
       ThinnedMap chosen;
       if (result.error == ConversionError::kNone) {
-        result = commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, thinned.target_hundredths,
-                                                              thinned_target, &chosen));
+        result =
+            commit(thinned_target, write_thinned_beatmap(analysis, *plan, base_name, thinned.target_hundredths,
+                                                         thinned_target, &chosen, set_header ? &*set_header : nullptr));
       }
       if (result.error != ConversionError::kNone) {
         std::fclose(midi);

@@ -109,6 +109,11 @@ struct OutputRequest {
   // A set holds one map at the song's top: once a target tops out, higher
   // targets are left out (with a line that says so).
   bool stop_at_top = false;
+  // The maps for play go into a set: their header names the song by its
+  // file name's artist and title, previews it and names this background
+  // picture (set_header_for).
+  bool in_set = false;
+  std::string background{};
 };
 
 // Several conversions of one file, in order, each as convert_midi_to_osu

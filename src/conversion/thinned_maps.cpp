@@ -5,7 +5,9 @@
 #include "beatmap/beatmap_writer.h"
 #include "beatmap/note_merge.h"
 #include "beatmap/play_objects.h"
+#include "beatmap/preview_time.h"
 #include "common/console.h"
+#include "conversion/base_name.h"
 #include "difficulty/bands.h"
 #include "layout/play_layout.h"
 #include "beats/beat_tracker.h"
@@ -123,6 +125,24 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
   return true;
 }
 
+PlayHeader set_header_for(const MidiAnalysis& analysis, const MomentPlan& plan, const std::string& base_name,
+                          const std::string& background) {
+  const SongNames names = song_names(base_name);
+  PlayHeader header;
+  header.title = names.title;
+  header.artist = names.artist;
+  header.tags = names.tags;
+  header.background = background;
+  const std::vector<TimingLine> lines = plan.inferred ? plan.timing : song_timing_lines(analysis.tempo_map);
+  std::vector<SoundingMoment> moments;
+  moments.reserve(plan.moments.size());
+  for (const Moment& moment : plan.moments) {
+    moments.push_back(SoundingMoment{moment.top.time_ms, int64_t{moment.loudest} * moment.note_count});
+  }
+  header.preview_ms = choose_preview_ms(bar_line_times_ms(lines, analysis.max_time), moments, analysis.max_time);
+  return header;
+}
+
 std::string thinned_version_name(int target_hundredths) {
   return std::string(band_for(target_hundredths / 100.0).name) +
          format(" %d.%02d★", target_hundredths / 100, target_hundredths % 100);
@@ -130,7 +150,7 @@ std::string thinned_version_name(int target_hundredths) {
 
 ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const MomentPlan& plan,
                                        const std::string& base_name, int target_hundredths, OutputTarget& target,
-                                       ThinnedMap* chosen) {
+                                       ThinnedMap* chosen, const PlayHeader* set_header) {
   const double target_stars = target_hundredths / 100.0;
   const DifficultyBand& band = band_for(target_stars);
   const RatingSettings settings = rating_settings(band.header);
@@ -188,7 +208,7 @@ ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const Momen
   }
   TextBuffer text(*sink);
   write_beatmap_header(text, base_name, thinned_version_name(target_hundredths), analysis.tempo_map, band.header,
-                       &layout, plan.inferred ? &plan.timing : nullptr);
+                       &layout, plan.inferred ? &plan.timing : nullptr, set_header);
   write_play_objects(text, layout.objects);
   text.flush();
   if (!sink->finish()) {

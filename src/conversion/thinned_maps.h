@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "beatmap/beatmap_writer.h"
 #include "beatmap/play_timing.h"
 #include "common/byte_source.h"
 #include "conversion/conversion.h"
@@ -46,11 +47,20 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
 // "Hard 3.50★".
 std::string thinned_version_name(int target_hundredths);
 
+// The header of the maps for play in a set: the title, artist and tags of
+// the file name (song_names), a preview at the bar line that starts the
+// loudest, fullest stretch of the song (choose_preview_ms, each moment
+// weighing its loudest velocity times its notes) on the maps' own bar
+// lines, and the background picture's file name.
+PlayHeader set_header_for(const MidiAnalysis& analysis, const MomentPlan& plan, const std::string& base_name,
+                          const std::string& background);
+
 // Writes the thinned map for target_hundredths / 100 stars, laid out for
 // play in the style of its band, into target's sink; *chosen says what it
-// holds and how it rates. The same in every mode.
+// holds and how it rates. The same in every mode. set_header, when given,
+// is the header of a map in a set (see write_beatmap_header).
 ConversionResult write_thinned_beatmap(const MidiAnalysis& analysis, const MomentPlan& plan,
                                        const std::string& base_name, int target_hundredths, OutputTarget& target,
-                                       ThinnedMap* chosen);
+                                       ThinnedMap* chosen, const PlayHeader* set_header = nullptr);
 
 }  // namespace onpu

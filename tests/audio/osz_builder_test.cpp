@@ -123,7 +123,7 @@ TEST_F(OszBuild, ArchiveHoldsTheBeatmapsTheSongAndOneSamplePerKeyAtItsRoot) {
 
   std::vector<std::string> names;
   for (const auto& [name, entry] : entries) names.push_back(name);
-  std::vector<std::string> expected = {"piano/0.mp3",         "piano/108.mp3",         "piano/127.mp3",
+  std::vector<std::string> expected = {"background.png",      "piano/0.mp3",         "piano/108.mp3",         "piano/127.mp3",
                                        "piano/128.mp3",       "piano/255.mp3",         "piano/60.mp3",
                                        "song [Easy].osu",     "song [Hard].osu",       "song [Normal].osu",
                                        "song.mp3"};
@@ -134,6 +134,8 @@ TEST_F(OszBuild, ArchiveHoldsTheBeatmapsTheSongAndOneSamplePerKeyAtItsRoot) {
     EXPECT_EQ(entry.dos_time, entries.begin()->second.dos_time) << name;
   }
   EXPECT_EQ(entries["song [Hard].osu"].data, testing::read_bytes(dir.file("maps/song [Hard].osu")));
+  const std::vector<uint8_t>& picture = entries["background.png"].data;
+  EXPECT_EQ(std::string(picture.begin(), picture.begin() + std::min<size_t>(picture.size(), 8)), "\x89PNG\r\n\x1a\n");
   for (const auto& [name, entry] : entries) {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".mp3") != 0) continue;
     testing::Mp3Header header = testing::first_mp3_header(entry.data);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "beatmap/preview_time.h"
 #include "support/harness.h"
 
 namespace onpu {
@@ -298,6 +299,75 @@ TEST(BeatTimingLines, BarLinesFallOnTheBarsAndBentBeatsGetPointsWithoutBarLines)
             "3600,500.000000,4,1,0,100,1,8\n"   // two even beats,
             "4600,400.000000,4,1,0,100,1,8\n");  // and a short one
   EXPECT_TRUE(beat_timing_lines({1000}, {0}).empty());
+}
+
+// The same timing as the game draws its bar lines: none at a point that
+// leaves out its first, then one every meter beats until the next point.
+TEST(BarLineTimes, FollowEachPointsMeterAndBeatUntilTheNextPoint) {
+  const std::vector<double> beats = {0, 500, 1000, 1500, 2000, 2500, 3000, 3600, 4100, 4600, 5000.4};
+  const std::vector<TimingLine> lines = beat_timing_lines(beats, {2, 6});
+  EXPECT_EQ(bar_line_times_ms(lines, 7000), (std::vector<int32_t>{1000, 3000, 6200}));
+  EXPECT_EQ(bar_line_times_ms(lines, 6200), (std::vector<int32_t>{1000, 3000}));
+  EXPECT_EQ(bar_line_times_ms({TimingLine{0, 500.0, 3, false}}, 4000), (std::vector<int32_t>{0, 1500, 3000}));
+}
+
+// A song of 60 s at 120 beats a minute in 4/4 (a bar every 2 s): a quiet
+// note every half beat, and chords of three loud notes over 20 s somewhere.
+TEST(PreviewTime, StartsAtTheBarLineOfTheFullestStretchThatEndsInsideTheSong) {
+  const std::vector<int32_t> bars = bar_line_times_ms({TimingLine{0, 500.0, 4, false}}, 60000);
+  auto song = [](int32_t loud_from, int32_t loud_to) {
+    std::vector<SoundingMoment> moments;
+    for (int32_t t = 0; t < 60000; t += 250) moments.push_back({t, t >= loud_from && t < loud_to ? 3 * 100 : 64});
+    return moments;
+  };
+  EXPECT_EQ(choose_preview_ms(bars, song(30000, 50000), 60000), 30000);
+  // Loud from the middle of a bar: the bar line before it.
+  EXPECT_EQ(choose_preview_ms(bars, song(31000, 51000), 60000), 30000);
+  // Loud to the end: the preview still ends inside the song.
+  EXPECT_EQ(choose_preview_ms(bars, song(45000, 60000), 60000), 40000);
+  // Even all through: the first bar.
+  EXPECT_EQ(choose_preview_ms(bars, song(0, 0), 60000), 0);
+  // Shorter than a preview: the bar line where the music starts.
+  const std::vector<int32_t> short_bars = bar_line_times_ms({TimingLine{0, 500.0, 4, false}}, 10000);
+  EXPECT_EQ(choose_preview_ms(short_bars, {{2500, 64}, {3000, 64}}, 10000), 2000);
+  EXPECT_EQ(choose_preview_ms(short_bars, {{1500, 64}}, 10000), 0);
+  EXPECT_EQ(choose_preview_ms({}, {{1500, 64}}, 10000), 0);
+}
+
+// A map for play in a set names the song, its preview and its picture; a
+// control character in a name would break the line and becomes a space.
+TEST(BeatmapHeader, MapForPlayInASetNamesItsSongPreviewAndBackground) {
+  TempoMap map(480);
+  map.finish();
+  PlayHeader set_header;
+  set_header.title = "夜明けの歌";
+  set_header.artist = "Hikari\nSora";
+  set_header.tags = "midi converted Hikari Sora 夜明けの歌";
+  set_header.preview_ms = 30000;
+  set_header.background = "background.png";
+  PlayLayout play;
+  StringSink sink;
+  TextBuffer out(sink);
+  write_beatmap_header(out, "Hikari Sora - 夜明けの歌", "Easy 1.50★", map, BeatmapDifficulty(), &play, nullptr,
+                       &set_header);
+  out.flush();
+  const std::string& osu = sink.text;
+  EXPECT_EQ(metadata_line(osu, "PreviewTime"), "PreviewTime: 30000\n");
+  const std::string metadata =
+      "[Metadata]\n"
+      "Title:夜明けの歌\n"
+      "TitleUnicode:夜明けの歌\n"
+      "Artist:Hikari Sora\n"
+      "ArtistUnicode:Hikari Sora\n"
+      "Creator:MIDI Converter\n"
+      "Version:Easy 1.50★\n"
+      "Source:MIDI\n"
+      "Tags:midi converted Hikari Sora 夜明けの歌\n"
+      "BeatmapID:0\n";
+  EXPECT_NE(osu.find(metadata), std::string::npos) << osu;
+  EXPECT_NE(osu.find("[Events]\n//Background and Video events\n0,0,\"background.png\",0,0\n//Break Periods\n"),
+            std::string::npos)
+      << osu;
 }
 
 }  // namespace

@@ -73,9 +73,21 @@ TEST(SetAndOut, SetWritesTheMapsOfEveryBandUpToTheSongsTopAndPacksThem) {
   EXPECT_EQ(tops, 1u) << run.out;
   std::string expected = "tune.osu\n";
   for (const std::string& name : maps) expected += name + "\n";
-  expected += "tune.mp3\n";
+  expected += "tune.mp3\nbackground.png\n";
   const std::string inside = listing(dir.file("tune.osz"));
   EXPECT_EQ(inside.substr(0, expected.size()), expected);
+  // The maps for play name the picture and, the tune being shorter than a
+  // preview, preview it from its first bar line: its beats are taken from
+  // the notes (3/4 after a pickup of two beats), whose first bar line the
+  // timing point at 958 ms draws. The full map keeps its header.
+  const std::string play = test::read_file(dir.file("tune-1.50stars.osu"));
+  EXPECT_NE(play.find("PreviewTime: 958\n"), std::string::npos) << play.substr(0, 200);
+  EXPECT_NE(play.find("\n958,479.000000,3,1,0,100,1,0\n"), std::string::npos);
+  EXPECT_NE(play.find("Title:tune\nTitleUnicode:tune\nArtist:Unknown\n"), std::string::npos);
+  EXPECT_NE(play.find("//Background and Video events\n0,0,\"background.png\",0,0\n"), std::string::npos);
+  const std::string full = test::read_file(dir.file("tune.osu"));
+  EXPECT_NE(full.find("PreviewTime: -1\n"), std::string::npos);
+  EXPECT_NE(full.find("//Background and Video events\n//Break Periods\n"), std::string::npos);
 }
 
 TEST(SetAndOut, OutPutsEveryFileOfTheRunIntoTheFolderOrRefusesBeforeWritingAnything) {
@@ -155,9 +167,9 @@ TEST(Drop, TwoFilesOneDamagedMakeOneSetBesideItsFileAndNothingInTheWorkingFolder
   EXPECT_EQ(status, 1);
   EXPECT_EQ(working.entries(), Names{});
   EXPECT_EQ(broken.entries(), Names{"bad.mid"});
-  const Names made = music.entries();
-  EXPECT_NE(std::find(made.begin(), made.end(), "曲.osz"), made.end());
-  EXPECT_NE(std::find(made.begin(), made.end(), "曲-1.50stars.osu"), made.end());
+  // The maps are inside the set; nothing else is left beside the file.
+  EXPECT_EQ(music.entries(), (Names{"曲.mid", "曲.osz"}));
+  EXPECT_NE(listing(music.file("曲.osz")).find("曲-1.50stars.osu\n"), std::string::npos);
   const std::string results = console.out_text.substr(console.out_text.rfind("\n結果:\n"));
   EXPECT_EQ(results, "\n結果:\n○ 曲.mid → " + music.file("曲.osz") + "\n× bad.mid: " + console.err_text +
                          ".osz ファイルをダブルクリックすると、譜面セットが osu! に取り込まれます\n");

@@ -5,7 +5,8 @@
 //
 // expectations.json holds a list of beatmaps to check:
 //   [{"path": "song.osu", "title": "song", "version": "Circle Mode",
-//     "timingPoints": 2, "samples": ["piano/60.mp3", ...]}, ...]
+//     "timingPoints": 2, "samples": ["piano/60.mp3", ...], "background": "bg.png"}, ...]
+// ("background", the picture's file, is checked only when given)
 // "samples" names each hit object's sample file, in time order; its length
 // is the number of hit objects. The decoder sorts the hit objects by time on
 // loading, so the order of the lines in the file is checked on the raw text.
@@ -49,6 +50,7 @@ async function check(expected) {
   expect('game mode', beatmap.mode, 0);
   if (expected.title !== undefined) expect('title', beatmap.metadata.title, expected.title);
   if (expected.version !== undefined) expect('version', beatmap.metadata.version, expected.version);
+  if (expected.background !== undefined) expect('background', beatmap.events.backgroundPath, expected.background);
   expect('timing points', beatmap.controlPoints.timingPoints.length, expected.timingPoints);
   expect('hit objects', beatmap.hitObjects.length, expected.samples.length);
 

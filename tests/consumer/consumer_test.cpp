@@ -57,7 +57,8 @@ struct Expected {
   std::string title;
   std::string version;
   int timing_points = 0;
-  std::vector<int> keys;  // the sample file of each hit object, in time order
+  std::vector<int> keys;     // the sample file of each hit object, in time order
+  std::string background{};  // the background picture's file; empty: not checked
 };
 
 std::string json_string(const std::string& text) {
@@ -79,7 +80,9 @@ std::string to_json(const std::vector<Expected>& beatmaps) {
     for (size_t i = 0; i < e.keys.size(); ++i) {
       json += (i ? ",\"piano/" : "\"piano/") + std::to_string(e.keys[i]) + ".mp3\"";
     }
-    json += "]}";
+    json += "]";
+    if (!e.background.empty()) json += ",\"background\":" + json_string(e.background);
+    json += "}";
   }
   return json + "]\n";
 }
@@ -206,7 +209,7 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
   ASSERT_EQ(listing.status, 0) << listing.output;
   EXPECT_EQ(listing.output,
             "set-circle.osu\nset-slider-vertical.osu\nset-slider-horizontal.osu\nset-2.00stars.osu\nset.mp3\n"
-            "piano/60.mp3\npiano/64.mp3\n");
+            "background.png\npiano/60.mp3\npiano/64.mp3\n");
   const std::vector<int> keys = {60, 64, 60};
   std::vector<Expected> inside;
   for (const char* version : {"circle", "slider-vertical", "slider-horizontal"}) {
@@ -219,6 +222,8 @@ TEST_F(OsuDecoder, ReadsTheBeatmapsInsideTheOszArchive) {
   inside.push_back({dir_.file("x/set-circle.osu"), "set", "Circle Mode", 1, keys});
   inside.push_back({dir_.file("x/set-slider-vertical.osu"), "set", "Vertical Slider Mode", 1, keys});
   inside.push_back({dir_.file("x/set-slider-horizontal.osu"), "set", "Horizontal Slider Mode", 1, keys});
+  // The map for play shows the set's picture as its background.
+  inside.push_back({dir_.file("set-2.00stars.osu"), "set", "Normal 2.00★", 1, keys, "background.png"});
   expect_decoded(inside);
 }
 

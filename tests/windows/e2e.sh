@@ -161,7 +161,7 @@ expect_same_console() {  # WINDOWS_NAME LINUX_NAME STREAM LINUX_DIR WINDOWS_DIR
   wanted=${wanted//"$linux_dir/"/"$windows_dir\\"}
   if [ "$got" != "$wanted" ]; then
     fail "$1.$stream differs from the Linux build's:"
-    diff <(printf '%s' "$wanted") <(printf '%s' "$got") | sed -n 1p0 | sed 's/^/    /'
+    diff <(printf '%s' "$wanted") <(printf '%s' "$got") | sed -n 1,40p | sed 's/^/    /'
   fi
 }
 
@@ -196,8 +196,10 @@ case_drop_two_files() {
   expect_status win 1
   expect_entries "$working"
   expect_entries "$broken" bad.mid
-  [ -f "$music/曲.osz" ] || fail "no 曲.osz beside 曲.mid"
-  [ -f "$music/曲-1.50stars.osu" ] || fail "no 曲-1.50stars.osu beside 曲.mid"
+  # The maps are inside the set: nothing else is left beside the file.
+  expect_entries "$music" 曲.mid 曲.osz
+  unzip -Z1 "$music/曲.osz" | grep -qx '曲-1.50stars.osu' || fail "no 曲-1.50stars.osu in 曲.osz"
+  unzip -Z1 "$music/曲.osz" | grep -qx 'background.png' || fail "no background.png in 曲.osz"
   grep -qF "○ 曲.mid → $wm\\曲.osz" "$work/win.out" || fail "no result line for 曲.mid"
   grep -qF "× bad.mid: エラー: " "$work/win.out" || fail "no result line for bad.mid"
   grep -qF ".osz ファイルをダブルクリックすると" "$work/win.out" || fail "no line on how to import a set"
