@@ -32,6 +32,10 @@ constexpr double kSalienceFloor = 0.05;
 // An onset pairs with at most this many later onsets (as in beat_level.cpp).
 constexpr size_t kMostPairs = 256;
 
+// Warped time runs at most this many times faster or slower than real time,
+// so that tracking in it costs at most this many times more.
+constexpr double kMostStretch = 2.0;
+
 double log2_of(double x) { return exact::log(x) / exact::log(2.0); }
 
 int bin_of(double ms) { return static_cast<int>(std::floor(log2_of(ms / kShortestMs) * kBinsPerOctave + 0.5)); }
@@ -152,7 +156,7 @@ TimeWarp::TimeWarp(const TempoCurve& curve, double reference_ms) {
   real_knots_.push_back(curve.first_ms - curve.step_ms / 2);
   warped_knots_.push_back(real_knots_.front());
   for (size_t s = 0; s < steps; ++s) {
-    slopes_.push_back(reference_ms / curve.period_ms[s]);
+    slopes_.push_back(std::clamp(reference_ms / curve.period_ms[s], 1.0 / kMostStretch, kMostStretch));
     real_knots_.push_back(real_knots_.back() + curve.step_ms);
     warped_knots_.push_back(warped_knots_.back() + curve.step_ms * slopes_.back());
   }

@@ -27,8 +27,9 @@ struct TempoCurve {
 TempoCurve follow_tempo(const std::vector<Onset>& onsets, double level_ms);
 
 // A time where the curve's beat lasts reference_ms throughout: warped time
-// runs at reference_ms / period of real time. Monotonic both ways; beyond the
-// curve, the first and last periods hold.
+// runs at reference_ms / period of real time, at most twice as fast or as
+// slow. Monotonic both ways; beyond the curve, the first and last periods
+// hold.
 class TimeWarp {
  public:
   TimeWarp(const TempoCurve& curve, double reference_ms);
