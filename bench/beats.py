@@ -62,11 +62,17 @@ def score_annotated(build, folder, evaluator):
             seconds = float(re.search(r"([0-9.]+) s$", run.stderr.strip()).group(1))
             lines = run.stdout.strip().splitlines()
             minutes = float(lines[-1].split()[0]) / 60 if lines else 0
+            # The level: the beats found over the annotated span against the
+            # beats annotated (within 15 %: the level a pianist counts).
+            annotated = [float(l.split()[0]) for l in open(annotations) if l.strip() and l[0] in "0123456789."]
+            found = [float(l.split()[0]) for l in lines]
+            level = (sum(1 for t in found if annotated[0] - 0.1 <= t <= annotated[-1] + 0.1) / len(annotated)
+                     if annotated else 0.0)
             total_seconds += seconds
             total_minutes += minutes
-            rows.append((os.path.basename(midi), beat_f, down_f, fits))
-            print("%-40s beat %.3f  downbeat %.3f  %s" % (os.path.basename(midi)[:40], beat_f, down_f,
-                                                          "grid kept" if fits else "inferred"))
+            rows.append((os.path.basename(midi), beat_f, down_f, fits, level))
+            print("%-40s beat %.3f  downbeat %.3f  beats found/annotated %.2f  %s"
+                  % (os.path.basename(midi)[:40], beat_f, down_f, level, "grid kept" if fits else "inferred"))
     if not rows:
         print("%s: no annotated MIDI files" % folder)
         return
@@ -78,6 +84,8 @@ def score_annotated(build, folder, evaluator):
 
     print("%d files: median beat F %.3f, median downbeat F %.3f; %d keep their grid, %d inferred"
           % (len(rows), median([r[1] for r in rows]), median([r[2] for r in rows]), kept, len(rows) - kept))
+    print("right level (beats found within 15 %% of those annotated): %d of %d"
+          % (sum(1 for r in rows if 0.85 <= r[4] <= 1.15), len(rows)))
     if total_minutes > 0:
         print("tracking: %.4f s per minute of music" % (total_seconds / total_minutes))
 
