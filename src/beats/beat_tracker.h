@@ -45,7 +45,8 @@ struct InferredBeats {
 };
 
 // The longest stretch from the first onset to the last that is tracked: an
-// hour and a half (the tracking keeps about 70 bytes for every 10 ms of it).
+// hour and a half (the tracking keeps about 70 bytes for every 10 ms of it,
+// at most twice that where the tempo curve stretches the time it tracks in).
 inline constexpr double kLongestPerformanceMs = 90.0 * 60.0 * 1000.0;
 
 // Infers the beats of notes in time order. Fewer than 8 onsets, or onsets
