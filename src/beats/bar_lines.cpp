@@ -16,10 +16,6 @@ constexpr double kBarCost = 0.4;
 // The cost of a bar that ends early or changes the meter.
 constexpr double kBreakCost = 1.5;
 
-struct BeatFeatures {
-  double bass = 0, chord = 0, length = 0, loudness = 0, harmony = 0;
-};
-
 // Centres values on their mean and scales them to a standard deviation of 1
 // (all 0 when they do not vary).
 void standardise(std::vector<double>* values) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/exact_math.h"
 
@@ -59,27 +60,7 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
       lags[static_cast<size_t>(bin_at_ms[ms])] += onsets[i].strength * onsets[j].strength;
     }
   }
-  std::vector<double> smooth(kBins, 0.0);
-  for (int b = 0; b < kBins; ++b) {
-    double sum = 0;
-    for (int d = -2; d <= 2; ++d) {
-      const int k = b + d;
-      if (k >= 0 && k < kBins) sum += (3 - (d < 0 ? -d : d)) * lags[static_cast<size_t>(k)];
-    }
-    smooth[static_cast<size_t>(b)] = sum / 9.0;
-  }
-  // Harmonic sums: a period is as salient as the recurrences at its
-  // multiples say.
-  const int third = static_cast<int>(std::floor(log2_of(3.0) * kBinsPerOctave + 0.5));
-  const int offsets[] = {0, kBinsPerOctave, third, 2 * kBinsPerOctave};
-  const double weights[] = {1.0, 0.5, 0.33, 0.25};
-  std::vector<double> salience(kBins, 0.0);
-  for (int b = 0; b < kBins; ++b) {
-    for (int m = 0; m < 4; ++m) {
-      if (b + offsets[m] < kBins)
-        salience[static_cast<size_t>(b)] += weights[m] * smooth[static_cast<size_t>(b + offsets[m])];
-    }
-  }
+  const std::vector<double> salience = periodicity_salience(lags, kBinsPerOctave);
 
   const int first = bin_of(kShortestBeatMs);
   const int last = bin_of(kLongestBeatMs);
@@ -113,20 +94,49 @@ std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets) {
   return periods;
 }
 
+std::vector<double> periodicity_salience(const std::vector<double>& lags, int bins_per_octave) {
+  const int bins = static_cast<int>(lags.size());
+  std::vector<double> smooth(lags.size(), 0.0);
+  for (int b = 0; b < bins; ++b) {
+    double sum = 0;
+    for (int d = -2; d <= 2; ++d) {
+      const int k = b + d;
+      if (k >= 0 && k < bins) sum += (3 - (d < 0 ? -d : d)) * lags[static_cast<size_t>(k)];
+    }
+    smooth[static_cast<size_t>(b)] = sum / 9.0;
+  }
+  // Harmonic sums: a period is as salient as the recurrences at its
+  // multiples say.
+  const int third = static_cast<int>(std::floor(log2_of(3.0) * bins_per_octave + 0.5));
+  const int offsets[] = {0, bins_per_octave, third, 2 * bins_per_octave};
+  const double weights[] = {1.0, 0.5, 0.33, 0.25};
+  std::vector<double> salience(lags.size(), 0.0);
+  for (int b = 0; b < bins; ++b) {
+    for (int m = 0; m < 4; ++m) {
+      if (b + offsets[m] < bins)
+        salience[static_cast<size_t>(b)] += weights[m] * smooth[static_cast<size_t>(b + offsets[m])];
+    }
+  }
+  return salience;
+}
+
+double median_of(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+  return values[values.size() / 2];
+}
+
 double median_beat_ms(const std::vector<double>& beats_ms, double fallback) {
   if (beats_ms.size() < 2) return fallback;
   std::vector<double> gaps;
   for (size_t k = 1; k < beats_ms.size(); ++k) gaps.push_back(beats_ms[k] - beats_ms[k - 1]);
-  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-  return gaps[gaps.size() / 2];
+  return median_of(std::move(gaps));
 }
 
 double texture_ms(const std::vector<Onset>& onsets) {
   std::vector<double> gaps;
   for (size_t i = 1; i < onsets.size(); ++i) gaps.push_back(onsets[i].time_ms - onsets[i - 1].time_ms);
-  if (gaps.empty()) return 0;
-  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-  return gaps[gaps.size() / 2];
+  return median_of(std::move(gaps));
 }
 
 double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats, double texture_ms) {

@@ -22,6 +22,16 @@ inline constexpr double kShortestBeatMs = 240.0;
 inline constexpr double kLongestBeatMs = 2000.0;
 std::vector<double> beat_period_candidates(const std::vector<Onset>& onsets);
 
+// The salience of each period of a lag histogram (lags: the weight of onset
+// pairs by the log of their lag, bins_per_octave bins an octave): the
+// histogram smoothed over neighbouring bins, then summed over the period's
+// multiples (twice, three and four times) with falling weights, after the
+// harmonic sums of Klapuri et al. 2006. As many bins as lags.
+std::vector<double> periodicity_salience(const std::vector<double>& lags, int bins_per_octave);
+
+// The middle value (the upper of the two middle ones); 0 for none.
+double median_of(std::vector<double> values);
+
 // The median time from beat to beat of beats (ascending, in ms); fallback
 // with fewer than 2 beats.
 double median_beat_ms(const std::vector<double>& beats_ms, double fallback);

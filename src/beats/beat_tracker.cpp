@@ -293,9 +293,7 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   // The beats are tracked where the tempo curve is flat, then brought back
   // to the performance's time and onto its onsets.
   const TempoCurve curve = follow_tempo(onsets, best_period);
-  std::vector<double> periods = curve.period_ms;
-  std::nth_element(periods.begin(), periods.begin() + static_cast<std::ptrdiff_t>(periods.size() / 2), periods.end());
-  const double reference = periods[periods.size() / 2];
+  const double reference = median_of(curve.period_ms);
   const TimeWarp warp(curve, reference);
   std::vector<Onset> warped = onsets;
   for (Onset& o : warped) o.time_ms = warp.warped(o.time_ms);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "beats/beat_level.h"
 #include "common/exact_math.h"
 
 namespace onpu {
@@ -29,7 +30,8 @@ constexpr double kChangeCost = 30.0;
 // A step's saliences as shares of its strongest, plus this much: a period
 // with no salience at all is only so unlikely.
 constexpr double kSalienceFloor = 0.05;
-// An onset pairs with at most this many later onsets (as in beat_level.cpp).
+// An onset pairs with at most this many later onsets (as for the periods of
+// the whole piece, beat_level.cpp).
 constexpr size_t kMostPairs = 256;
 
 // Warped time runs at most this many times faster or slower than real time,
@@ -71,12 +73,8 @@ TempoCurve follow_tempo(const std::vector<Onset>& onsets, double level_ms) {
   // Each step's salience of every period: the lags of the steps around it
   // (a triangle in time, a small one across neighbouring periods), summed
   // over the period's multiples, as a share of the step's strongest.
-  const int third = static_cast<int>(std::floor(log2_of(3.0) * kBinsPerOctave + 0.5));
-  const int multiples[] = {0, kBinsPerOctave, third, 2 * kBinsPerOctave};
-  const double multiple_weights[] = {1.0, 0.5, 0.33, 0.25};
   std::vector<double> emission(steps * static_cast<size_t>(periods));
   std::vector<double> local(static_cast<size_t>(lag_bins));
-  std::vector<double> smooth(static_cast<size_t>(lag_bins));
   std::vector<double> prior(static_cast<size_t>(periods));
   for (int b = 0; b < periods; ++b) {
     const double octaves = log2_of(period_of(b) / level_ms) / kLevelOctaves;
@@ -91,27 +89,11 @@ TempoCurve follow_tempo(const std::vector<Onset>& onsets, double level_ms) {
       const double* row = &lags[static_cast<size_t>(at) * static_cast<size_t>(lag_bins)];
       for (int b = 0; b < lag_bins; ++b) local[static_cast<size_t>(b)] += weight * row[b];
     }
-    for (int b = 0; b < lag_bins; ++b) {
-      double sum = 0;
-      for (int d = -2; d <= 2; ++d) {
-        const int k = b + d;
-        if (k >= 0 && k < lag_bins) sum += (3 - std::abs(d)) * local[static_cast<size_t>(k)];
-      }
-      smooth[static_cast<size_t>(b)] = sum / 9.0;
-    }
+    const std::vector<double> salience = periodicity_salience(local, kBinsPerOctave);
+    const double strongest = *std::max_element(salience.begin(), salience.begin() + periods);
     double* out = &emission[s * static_cast<size_t>(periods)];
-    double strongest = 0;
     for (int b = 0; b < periods; ++b) {
-      double salience = 0;
-      for (int m = 0; m < 4; ++m) {
-        if (b + multiples[m] < lag_bins)
-          salience += multiple_weights[m] * smooth[static_cast<size_t>(b + multiples[m])];
-      }
-      out[b] = salience;
-      strongest = std::max(strongest, salience);
-    }
-    for (int b = 0; b < periods; ++b) {
-      const double share = strongest > 0 ? out[b] / strongest : 0.0;
+      const double share = strongest > 0 ? salience[static_cast<size_t>(b)] / strongest : 0.0;
       out[b] = exact::log(share + kSalienceFloor) + prior[static_cast<size_t>(b)];
     }
   }
