@@ -14,8 +14,8 @@
 
 #ifdef _WIN32
 #include <conio.h>
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #endif
 
 namespace onpu {
@@ -135,8 +135,8 @@ int write_osz(const std::string& midi_path, const std::string& stem, const std::
 // Writes the beatmaps of outputs, each followed by its maps thinned to the
 // star targets, then the .osz when it was asked for; the exit status.
 int convert_and_pack(const std::string& midi_path, const std::string& stem, const std::string& base_name,
-                     std::vector<OutputRequest>& outputs, const std::vector<int>& star_targets,
-                     const Options& options, Console& console) {
+                     std::vector<OutputRequest>& outputs, const std::vector<int>& star_targets, const Options& options,
+                     Console& console) {
   std::vector<std::string> osu_paths;
   for (const OutputRequest& output : outputs) osu_paths.push_back(output.osu_path);
   // The maps for play are laid out alike in every mode: one per target,
@@ -162,16 +162,6 @@ int convert_and_pack(const std::string& midi_path, const std::string& stem, cons
   }
   return status;
 }
-
-int run_with_options(const Options& options, Console& console);
-
-}  // namespace
-
-int run_command_line(const std::vector<std::string>& all_args, Console& console) {
-  return run_with_options(split_options(all_args), console);
-}
-
-namespace {
 
 int run_with_options(const Options& options, Console& console) {
   const std::vector<std::string>& args = options.positional;
@@ -278,6 +268,10 @@ int run_with_options(const Options& options, Console& console) {
 }
 
 }  // namespace
+
+int run_command_line(const std::vector<std::string>& all_args, Console& console) {
+  return run_with_options(split_options(all_args), console);
+}
 
 bool is_drop(bool own_window, const std::vector<std::string>& args,
              const std::function<bool(const std::string&)>& is_file) {

@@ -6,13 +6,13 @@
 #include "beatmap/note_merge.h"
 #include "beatmap/play_objects.h"
 #include "beatmap/preview_time.h"
+#include "beats/beat_tracker.h"
+#include "beats/performance_check.h"
 #include "common/console.h"
 #include "conversion/base_name.h"
 #include "difficulty/bands.h"
 #include "layout/play_layout.h"
-#include "beats/beat_tracker.h"
 #include "midi/note_ends.h"
-#include "beats/performance_check.h"
 
 namespace onpu {
 namespace {
@@ -70,8 +70,8 @@ void infer_timing(const MidiAnalysis& analysis, const std::vector<TimedNote>& no
   performed.reserve(notes.size());
   for (size_t i = 0; i < notes.size(); ++i) {
     const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
-    performed.push_back(PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key,
-                                      notes[i].velocity});
+    performed.push_back(
+        PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key, notes[i].velocity});
   }
   const InferredBeats beats = infer_beats(performed);
   if (beats.beats_ms.size() < 2) return;
