@@ -14,8 +14,10 @@
 
 #ifdef _WIN32
 #include <conio.h>
-#include <shellapi.h>
 #include <windows.h>
+
+// After windows.h, which it needs.
+#include <shellapi.h>
 #endif
 
 namespace onpu {
