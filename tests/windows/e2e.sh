@@ -183,7 +183,7 @@ unpack_package() {
 # handled, the good one's set lands beside it, nothing in the working folder,
 # and one line per file says how it went.
 case_drop_two_files() {
-  local music broken working wm wb
+  local music broken working wm wb listing
   music=$(fresh_dir "$melody" 曲.mid)
   broken=$(fresh_dir)
   printf 'MThd\0\0' >"$broken/bad.mid"
@@ -198,8 +198,11 @@ case_drop_two_files() {
   expect_entries "$broken" bad.mid
   # The maps are inside the set: nothing else is left beside the file.
   expect_entries "$music" 曲.mid 曲.osz
-  unzip -Z1 "$music/曲.osz" | grep -qx '曲-1.50stars.osu' || fail "no 曲-1.50stars.osu in 曲.osz"
-  unzip -Z1 "$music/曲.osz" | grep -qx 'background.png' || fail "no background.png in 曲.osz"
+  # The listing first, as in case_package_contents: grep -q in a pipe can
+  # leave unzip to die of SIGPIPE.
+  listing=$(unzip -Z1 "$music/曲.osz")
+  grep -qx '曲-1.50stars.osu' <<<"$listing" || fail "no 曲-1.50stars.osu in 曲.osz"
+  grep -qx 'background.png' <<<"$listing" || fail "no background.png in 曲.osz"
   grep -qF "○ 曲.mid → $wm\\曲.osz" "$work/win.out" || fail "no result line for 曲.mid"
   grep -qF "× bad.mid: エラー: " "$work/win.out" || fail "no result line for bad.mid"
   grep -qF ".osz ファイルをダブルクリックすると" "$work/win.out" || fail "no line on how to import a set"
