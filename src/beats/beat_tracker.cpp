@@ -242,12 +242,14 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
 }
 
 // How much the figure a level's beats span weighs in its score: a contrast
-// of 0.1 (figure_contrast) is worth a fifth more score. A level loses at
-// most what a contrast of kLeastFigureContrast costs, so that a line
-// of one note a beat, whose halves hold nothing to compare, may still be
-// counted note by note.
+// of 0.1 (figure_contrast) is worth a fifth more score. The contrast counts
+// from kLeastFigureContrast, so that a line of one note a beat, whose halves
+// hold nothing to compare, may still be counted note by note, up to
+// kMostFigureContrast, so that harmony held over two beats does not make
+// them one.
 constexpr double kFigureWeight = 2.0;
 constexpr double kLeastFigureContrast = -0.1;
+constexpr double kMostFigureContrast = 0.2;
 
 std::vector<BeatLevel> levels_of(const std::vector<PerformedNote>& notes, const std::vector<Onset>& onsets) {
   std::vector<BeatLevel> levels;
@@ -258,7 +260,8 @@ std::vector<BeatLevel> levels_of(const std::vector<PerformedNote>& notes, const 
     level.beats_ms = track_beats(onsets, period, kCoarse, kComparing);
     snap_to_onsets(onsets, &level.beats_ms);
     level.score = beat_level_score(onsets, level.beats_ms, texture) *
-                  exact::exp(kFigureWeight * std::max(kLeastFigureContrast, figure_contrast(notes, level.beats_ms)));
+                  exact::exp(kFigureWeight * std::clamp(figure_contrast(notes, level.beats_ms), kLeastFigureContrast,
+                                                        kMostFigureContrast));
     levels.push_back(std::move(level));
   }
   return levels;
