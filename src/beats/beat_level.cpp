@@ -133,6 +133,23 @@ double median_beat_ms(const std::vector<double>& beats_ms, double fallback) {
   return median_of(std::move(gaps));
 }
 
+double figure_contrast(const std::vector<PerformedNote>& notes, const std::vector<double>& beats) {
+  if (beats.size() < 3) return 0;
+  double halves = 0, neighbours = 0;
+  PitchClassSpan before = pitch_classes_between(notes, beats[0], beats[1]);
+  for (size_t k = 1; k < beats.size(); ++k) {
+    const double middle = (beats[k - 1] + beats[k]) / 2;
+    halves += harmonic_distance(pitch_classes_between(notes, beats[k - 1], middle),
+                                pitch_classes_between(notes, middle, beats[k]));
+    if (k + 1 < beats.size()) {
+      const PitchClassSpan after = pitch_classes_between(notes, beats[k], beats[k + 1]);
+      neighbours += harmonic_distance(before, after);
+      before = after;
+    }
+  }
+  return halves / static_cast<double>(beats.size() - 1) - neighbours / static_cast<double>(beats.size() - 2);
+}
+
 double texture_ms(const std::vector<Onset>& onsets) {
   std::vector<double> gaps;
   for (size_t i = 1; i < onsets.size(); ++i) gaps.push_back(onsets[i].time_ms - onsets[i - 1].time_ms);

@@ -7,7 +7,8 @@
 // induction of Dixon 2001 and the harmonic sums of Klapuri et al. 2006);
 // each candidate is tracked, and the beats that catch the bass notes, the
 // chords and the changes of harmony while leaving few beats without them win,
-// among those that span a plausible number of the music's onsets.
+// among those that span a plausible number of the music's onsets, the more
+// so where each beat spans one turn of the music's figure.
 #pragma once
 
 #include <vector>
@@ -42,6 +43,14 @@ double median_beat_ms(const std::vector<double>& beats_ms, double fallback);
 // few or too many of the onsets (texture_ms: texture_ms(onsets)). Higher is
 // better; 0 for fewer than 4 beats.
 double beat_level_score(const std::vector<Onset>& onsets, const std::vector<double>& beats_ms, double texture_ms);
+
+// How much the pitch classes of a beat's two halves differ, less how much
+// those of neighbouring beats do (means over the beats, in -1..1): a beat
+// spans one turn of the music's figure (an Alberti pattern, a broken chord,
+// a fugue's motif), so its halves differ while the next beat repeats it,
+// where half a beat repeats nothing and two beats hold two turns alike.
+// notes in time order; 0 for fewer than 3 beats.
+double figure_contrast(const std::vector<PerformedNote>& notes, const std::vector<double>& beats_ms);
 
 // The median time between consecutive onsets: the note value the music
 // runs in; 0 for fewer than 2 onsets.

@@ -241,7 +241,17 @@ std::vector<double> track_beats(const std::vector<Onset>& onsets, double period_
   return beats;
 }
 
-std::vector<BeatLevel> levels_of(const std::vector<Onset>& onsets) {
+// How much the figure a level's beats span weighs in its score: a contrast
+// of 0.1 (figure_contrast) is worth a fifth more score. The contrast counts
+// from kLeastFigureContrast, so that a line of one note a beat, whose halves
+// hold nothing to compare, may still be counted note by note, up to
+// kMostFigureContrast, so that harmony held over two beats does not make
+// them one.
+constexpr double kFigureWeight = 2.0;
+constexpr double kLeastFigureContrast = -0.1;
+constexpr double kMostFigureContrast = 0.2;
+
+std::vector<BeatLevel> levels_of(const std::vector<PerformedNote>& notes, const std::vector<Onset>& onsets) {
   std::vector<BeatLevel> levels;
   const double texture = texture_ms(onsets);
   for (double period : beat_period_candidates(onsets)) {
@@ -249,7 +259,9 @@ std::vector<BeatLevel> levels_of(const std::vector<Onset>& onsets) {
     level.period_ms = period;
     level.beats_ms = track_beats(onsets, period, kCoarse, kComparing);
     snap_to_onsets(onsets, &level.beats_ms);
-    level.score = beat_level_score(onsets, level.beats_ms, texture);
+    level.score = beat_level_score(onsets, level.beats_ms, texture) *
+                  exact::exp(kFigureWeight * std::clamp(figure_contrast(notes, level.beats_ms), kLeastFigureContrast,
+                                                        kMostFigureContrast));
     levels.push_back(std::move(level));
   }
   return levels;
@@ -260,7 +272,7 @@ std::vector<BeatLevel> levels_of(const std::vector<Onset>& onsets) {
 std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& notes) {
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return {};
-  return levels_of(onsets);
+  return levels_of(notes, onsets);
 }
 
 InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
@@ -283,7 +295,7 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   // beat level win, and their median period is the level followed.
   double best_score = -1;
   double best_period = 0;
-  for (const BeatLevel& level : levels_of(onsets)) {
+  for (const BeatLevel& level : levels_of(notes, onsets)) {
     if (level.score > best_score) {
       best_score = level.score;
       best_period = median_beat_ms(level.beats_ms, level.period_ms);
