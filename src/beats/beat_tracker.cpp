@@ -267,9 +267,22 @@ std::vector<BeatLevel> levels_of(const std::vector<PerformedNote>& notes, const 
   return levels;
 }
 
+// The notes in time order, as the harmony at the beats and bar lines is read:
+// `given` itself when it already is, or a sorted copy kept in `ordered`.
+const std::vector<PerformedNote>& in_time_order(const std::vector<PerformedNote>& given,
+                                                std::vector<PerformedNote>* ordered) {
+  const auto earlier = [](const PerformedNote& a, const PerformedNote& b) { return a.time_ms < b.time_ms; };
+  if (std::is_sorted(given.begin(), given.end(), earlier)) return given;
+  *ordered = given;
+  std::stable_sort(ordered->begin(), ordered->end(), earlier);
+  return *ordered;
+}
+
 }  // namespace
 
-std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& notes) {
+std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& given) {
+  std::vector<PerformedNote> ordered;
+  const std::vector<PerformedNote>& notes = in_time_order(given, &ordered);
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return {};
   return levels_of(notes, onsets);
@@ -277,14 +290,8 @@ std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& n
 
 InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   InferredBeats result;
-  // The harmony at the bar lines is read from the notes in time order.
-  const auto earlier = [](const PerformedNote& a, const PerformedNote& b) { return a.time_ms < b.time_ms; };
   std::vector<PerformedNote> ordered;
-  if (!std::is_sorted(given.begin(), given.end(), earlier)) {
-    ordered = given;
-    std::stable_sort(ordered.begin(), ordered.end(), earlier);
-  }
-  const std::vector<PerformedNote>& notes = ordered.empty() ? given : ordered;
+  const std::vector<PerformedNote>& notes = in_time_order(given, &ordered);
   const std::vector<Onset> onsets = gather_onsets(notes);
   if (onsets.size() < 8) return result;
   // The tracking takes memory for every 10 ms between onsets no more than a
