@@ -108,7 +108,7 @@ function finish(entry, message) {
     const link = card.querySelector('.download');
     link.href = download(message.oszName, message.osz);
     link.download = message.oszName;
-    link.textContent = `${message.oszName} をもう一度ダウンロード (download again)`;
+    link.textContent = `⤓ ${message.oszName} をもう一度ダウンロード (download again)`;
     link.hidden = false;
   } else {
     setState(card, 'error', '失敗 <span class="en">Failed</span>');
@@ -116,7 +116,6 @@ function finish(entry, message) {
     const error = card.querySelector('.error');
     error.textContent = `× ${card.dataset.name}: ${message.error}`;
     error.hidden = false;
-    card.querySelector('.console').open = entry.lines.childElementCount > 0;
   }
 }
 

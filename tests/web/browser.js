@@ -10,7 +10,7 @@
 // SoundFont, or a folder of reference <base>.osz files. CHROMIUM names the
 // browser (default /usr/bin/chromium). Exit status 1 if any check fails.
 import assert from 'node:assert/strict';
-import { createReadStream, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
+import { createReadStream, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize, resolve } from 'node:path';
@@ -66,22 +66,31 @@ async function launch() {
   });
 }
 
-// Sends downloads to `dir` under generated names and resolves, once `count`
-// have finished, to a map from each download's suggested name to its path.
-async function watchDownloads(browser, dir, count) {
+// Sends downloads to `dir` under generated names. Returns a function that
+// resolves, once `count` downloads have finished (or `ms` have passed), to a
+// map from each finished download's suggested name to its path.
+async function watchDownloads(browser, dir) {
   const session = await browser.target().createCDPSession();
   await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: dir, eventsEnabled: true });
   const names = new Map();
   const finished = new Map();
-  return new Promise((resolveAll, reject) => {
-    session.on('Browser.downloadWillBegin', event => names.set(event.guid, event.suggestedFilename));
-    session.on('Browser.downloadProgress', event => {
-      if (event.state === 'canceled') reject(new Error(`download canceled: ${names.get(event.guid)}`));
-      if (event.state !== 'completed') return;
-      finished.set(names.get(event.guid), join(dir, event.guid));
-      if (finished.size === count) resolveAll(finished);
-    });
+  let wake = () => {};
+  session.on('Browser.downloadWillBegin', event => names.set(event.guid, event.suggestedFilename));
+  session.on('Browser.downloadProgress', event => {
+    if (event.state !== 'completed') return;
+    finished.set(names.get(event.guid), join(dir, event.guid));
+    wake();
   });
+  return (count, ms) =>
+    new Promise(resolveAll => {
+      const timer = setTimeout(() => resolveAll(finished), ms);
+      wake = () => {
+        if (finished.size < count) return;
+        clearTimeout(timer);
+        resolveAll(finished);
+      };
+      wake();
+    });
 }
 
 async function main() {
@@ -99,7 +108,8 @@ async function main() {
   const browser = await launch();
   let failures = 0;
   try {
-    const downloads = watchDownloads(browser, join(work, 'downloads'), good.length);
+    mkdirSync(join(work, 'downloads'));
+    const downloads = await watchDownloads(browser, join(work, 'downloads'));
     const page = await browser.newPage();
     await page.setViewport({ width: 980, height: 900 });
     page.on('pageerror', error => console.error(`page error: ${error.message}`));
@@ -107,11 +117,9 @@ async function main() {
     const input = await page.waitForSelector('#files');
     await input.uploadFile(...songs.map(song => song.path));
 
-    const downloaded = await Promise.race([
-      downloads,
-      new Promise((_, reject) => setTimeout(() => reject(new Error('timed out waiting for the downloads')), TIMEOUT_MS)),
-    ]);
-    await page.waitForFunction(count => document.querySelectorAll('.card[data-state=done], .card[data-state=error]').length === count, { timeout: TIMEOUT_MS }, songs.length);
+    const final = '.card[data-state=done], .card[data-state=error]';
+    await page.waitForFunction((selector, count) => document.querySelectorAll(selector).length === count, { timeout: TIMEOUT_MS }, final, songs.length);
+    const downloaded = await downloads(good.length, 30000);
     const cards = await page.$$eval('.card', all =>
       all.map(card => ({
         name: card.dataset.name,
