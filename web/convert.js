@@ -75,31 +75,21 @@ export class Converter {
   // Resolves to { status, oszName, osz, error }: status 0 with the set's bytes,
   // or 1 with the error to show and no bytes.
   async convert(job, emit) {
-    const name = leafName(job.name);
     const failure = error => ({ status: 1, oszName: '', osz: null, error });
-    let midi;
-    let userSoundFont = null;
+    let inputs;
     try {
-      midi = await bytesOf(job.data);
-    } catch {
-      return failure('エラー: ファイルを読めません (cannot read the file)');
-    }
-    try {
-      if (job.soundFont) userSoundFont = { name: leafName(job.soundFont.name), bytes: await bytesOf(job.soundFont.data) };
-    } catch {
-      return failure('エラー: SoundFont を読めません (cannot read the SoundFont)');
-    }
-    let wasmModule;
-    let defaultSoundFont = null;
-    try {
-      wasmModule = await this.module();
-      if (!userSoundFont) defaultSoundFont = await this.soundFont();
+      inputs = await this.inputs(job);
     } catch (e) {
-      return failure(`エラー: 変換器を読み込めません (cannot load the converter): ${e.message}`);
+      return failure(e.message);
     }
-
+    const { name, midi, soundFont, wasmModule } = inputs;
     const errors = [];
     const onpu = await this.createOnpu({
+      // The C library reads its environment while the instance starts, so
+      // ENV is set before that, not once createOnpu has resolved.
+      preRun: [instance => {
+        if (!soundFont.own) instance.ENV.ONPU_SOUNDFONT = soundFont.path;
+      }],
       print: text => emit({ type: 'line', stream: 'out', text }),
       printErr: text => {
         errors.push(text);
@@ -111,26 +101,17 @@ export class Converter {
         return {};
       },
     });
-
     onpu.FS.mkdirTree(SOUNDFONT_DIR);
-    let soundFontPath = '';
-    if (userSoundFont) {
-      soundFontPath = `${SOUNDFONT_DIR}/${userSoundFont.name}`;
-      onpu.FS.writeFile(soundFontPath, userSoundFont.bytes);
-    } else {
-      onpu.FS.writeFile(`${SOUNDFONT_DIR}/FluidR3Mono_GM.sf3`, defaultSoundFont);
-      onpu.ENV.ONPU_SOUNDFONT = `${SOUNDFONT_DIR}/FluidR3Mono_GM.sf3`;
-    }
+    onpu.FS.writeFile(soundFont.path, soundFont.bytes);
     onpu.FS.mkdirTree(WORK_DIR);
     onpu.FS.writeFile(`${WORK_DIR}/${name}`, midi);
     onpu.FS.chdir(WORK_DIR);
 
     let status;
     try {
-      status = onpu.callMain(commandLine(name, job.stars, soundFontPath));
+      status = onpu.callMain(commandLine(name, job.stars, soundFont.own ? soundFont.path : ''));
     } catch (e) {
-      status = typeof e?.status === 'number' ? e.status : 1;
-      if (status === 0) status = 1;
+      status = 1;
       errors.push(`エラー: 変換が止まりました (the conversion stopped): ${e?.message ?? e}`);
     }
     // The set is the one .osz the run wrote; onpu names it after the file.
@@ -139,6 +120,29 @@ export class Converter {
       return failure(errors.join('\n') || 'エラー: 譜面セットができませんでした (no beatmap set was written)');
     }
     return { status: 0, oszName, osz: onpu.FS.readFile(`${WORK_DIR}/${oszName}`), error: '' };
+  }
+
+  // What a run needs: the file's name and bytes, the SoundFont (the user's own
+  // or the default) and the compiled module. Throws an Error whose message is
+  // the one to show when one of them cannot be had.
+  async inputs(job) {
+    const name = leafName(job.name);
+    const midi = await bytesOf(job.data).catch(() => {
+      throw new Error('エラー: ファイルを読めません (cannot read the file)');
+    });
+    let soundFont;
+    if (job.soundFont) {
+      const bytes = await bytesOf(job.soundFont.data).catch(() => {
+        throw new Error('エラー: SoundFont を読めません (cannot read the SoundFont)');
+      });
+      soundFont = { own: true, path: `${SOUNDFONT_DIR}/${leafName(job.soundFont.name)}`, bytes };
+    }
+    try {
+      soundFont ??= { own: false, path: `${SOUNDFONT_DIR}/FluidR3Mono_GM.sf3`, bytes: await this.soundFont() };
+      return { name, midi, soundFont, wasmModule: await this.module() };
+    } catch (e) {
+      throw new Error(`エラー: 変換器を読み込めません (cannot load the converter): ${e.message}`);
+    }
   }
 }
 
