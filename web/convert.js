@@ -17,7 +17,9 @@ export const BANDS = [
   { name: 'Expert', stars: '5.8' },
   { name: 'Expert+', stars: '7' },
 ];
-const SET_STARS = BANDS.slice(0, 5).map(band => band.stars).join(',');
+const SET_STARS = BANDS.slice(0, 5)
+  .map((band) => band.stars)
+  .join(',');
 
 const WORK_DIR = '/work';
 const SOUNDFONT_DIR = '/soundfonts';
@@ -75,7 +77,7 @@ export class Converter {
   // Resolves to { status, oszName, osz, error }: status 0 with the set's bytes,
   // or 1 with the error to show and no bytes.
   async convert(job, emit) {
-    const failure = error => ({ status: 1, oszName: '', osz: null, error });
+    const failure = (error) => ({ status: 1, oszName: '', osz: null, error });
     let inputs;
     try {
       inputs = await this.inputs(job);
@@ -87,17 +89,19 @@ export class Converter {
     const onpu = await this.createOnpu({
       // The C library reads its environment while the instance starts, so
       // ENV is set before that, not once createOnpu has resolved.
-      preRun: [instance => {
-        if (!soundFont.own) instance.ENV.ONPU_SOUNDFONT = soundFont.path;
-      }],
-      print: text => emit({ type: 'line', stream: 'out', text }),
-      printErr: text => {
+      preRun: [
+        (instance) => {
+          if (!soundFont.own) instance.ENV.ONPU_SOUNDFONT = soundFont.path;
+        },
+      ],
+      print: (text) => emit({ type: 'line', stream: 'out', text }),
+      printErr: (text) => {
         errors.push(text);
         emit({ type: 'line', stream: 'err', text });
       },
       onProgress: progressReporter(emit),
       instantiateWasm: (imports, done) => {
-        WebAssembly.instantiate(wasmModule, imports).then(instance => done(instance, wasmModule));
+        WebAssembly.instantiate(wasmModule, imports).then((instance) => done(instance, wasmModule));
         return {};
       },
     });
@@ -115,7 +119,7 @@ export class Converter {
       errors.push(`エラー: 変換が止まりました (the conversion stopped): ${e?.message ?? e}`);
     }
     // The set is the one .osz the run wrote; onpu names it after the file.
-    const oszName = onpu.FS.readdir(WORK_DIR).find(entry => entry.endsWith('.osz')) ?? '';
+    const oszName = onpu.FS.readdir(WORK_DIR).find((entry) => entry.endsWith('.osz')) ?? '';
     if (status !== 0 || !oszName) {
       return failure(errors.join('\n') || 'エラー: 譜面セットができませんでした (no beatmap set was written)');
     }
@@ -151,7 +155,7 @@ function once(load) {
   return () => {
     pending ??= Promise.resolve()
       .then(load)
-      .catch(e => {
+      .catch((e) => {
         pending = null;
         throw e;
       });
@@ -166,7 +170,7 @@ function once(load) {
 //        { type: 'done', id, status, oszName, osz, error, ms }
 export function serve(scope, converter) {
   let queue = Promise.resolve();
-  scope.onmessage = event => {
+  scope.onmessage = (event) => {
     const job = event.data;
     if (job?.type !== 'convert') return;
     queue = queue.then(() => run(scope, converter, job));
@@ -179,7 +183,7 @@ async function run(scope, converter, job) {
   scope.postMessage({ type: 'start', id });
   let result;
   try {
-    result = await converter.convert(job, message => scope.postMessage({ ...message, id }));
+    result = await converter.convert(job, (message) => scope.postMessage({ ...message, id }));
   } catch (e) {
     result = { status: 1, oszName: '', osz: null, error: `エラー: ${e?.message ?? e}` };
   }

@@ -9,7 +9,7 @@ const cards = new Map();
 let nextId = 1;
 let userSoundFont = null;
 
-const $ = id => document.getElementById(id);
+const $ = (id) => document.getElementById(id);
 
 function showBands() {
   const box = $('bands');
@@ -33,14 +33,21 @@ function showBands() {
 }
 
 function chosenStars() {
-  return [...$('bands').querySelectorAll('input:checked')].map(input => input.value).join(',');
+  return [...$('bands').querySelectorAll('input:checked')].map((input) => input.value).join(',');
 }
 
 function addFiles(files) {
   for (const file of files) {
     const id = nextId++;
     cards.set(id, newCard(file.name));
-    worker.postMessage({ type: 'convert', id, name: file.name, data: file, stars: chosenStars(), soundFont: userSoundFont });
+    worker.postMessage({
+      type: 'convert',
+      id,
+      name: file.name,
+      data: file,
+      stars: chosenStars(),
+      soundFont: userSoundFont,
+    });
   }
 }
 
@@ -135,10 +142,14 @@ worker.onmessage = ({ data: message }) => {
 };
 
 // The worker could not start (its files are missing): every file still waiting fails by its name.
-worker.onerror = event => {
+worker.onerror = (event) => {
   for (const entry of cards.values()) {
     if (entry.card.dataset.state === 'waiting' || entry.card.dataset.state === 'running') {
-      finish(entry, { status: 1, ms: 0, error: `エラー: 変換器を読み込めません (cannot load the converter): ${event.message ?? ''}` });
+      finish(entry, {
+        status: 1,
+        ms: 0,
+        error: `エラー: 変換器を読み込めません (cannot load the converter): ${event.message ?? ''}`,
+      });
     }
   }
 };
@@ -146,15 +157,15 @@ worker.onerror = event => {
 function watchDrops() {
   const drop = $('drop');
   for (const type of ['dragenter', 'dragover']) {
-    drop.addEventListener(type, event => {
+    drop.addEventListener(type, (event) => {
       event.preventDefault();
       drop.classList.add('over');
     });
   }
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
   // Files dropped anywhere on the page count, rather than the browser opening them in its place.
-  window.addEventListener('dragover', event => event.preventDefault());
-  window.addEventListener('drop', event => {
+  window.addEventListener('dragover', (event) => event.preventDefault());
+  window.addEventListener('drop', (event) => {
     event.preventDefault();
     drop.classList.remove('over');
     addFiles(event.dataTransfer.files);

@@ -6,10 +6,10 @@
 importScripts('onpu.js');
 
 const pending = [];
-self.onmessage = event => pending.push(event);
+self.onmessage = (event) => pending.push(event);
 
 import('./convert.js').then(({ Converter, serve }) => {
-  const fetchBytes = async url => {
+  const fetchBytes = async (url) => {
     const response = await fetch(url);
     if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
     return new Uint8Array(await response.arrayBuffer());

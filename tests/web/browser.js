@@ -44,10 +44,13 @@ function serve(root) {
       response.writeHead(404).end();
       return;
     }
-    response.writeHead(200, { 'Content-Type': TYPES[extname(file)] ?? 'application/octet-stream', 'Content-Length': size });
+    response.writeHead(200, {
+      'Content-Type': TYPES[extname(file)] ?? 'application/octet-stream',
+      'Content-Length': size,
+    });
     createReadStream(file).pipe(response);
   });
-  return new Promise(resolveServer => server.listen(0, '127.0.0.1', () => resolveServer(server)));
+  return new Promise((resolveServer) => server.listen(0, '127.0.0.1', () => resolveServer(server)));
 }
 
 async function launch() {
@@ -71,18 +74,22 @@ async function launch() {
 // map from each finished download's suggested name to its path.
 async function watchDownloads(browser, dir) {
   const session = await browser.target().createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: dir, eventsEnabled: true });
+  await session.send('Browser.setDownloadBehavior', {
+    behavior: 'allowAndName',
+    downloadPath: dir,
+    eventsEnabled: true,
+  });
   const names = new Map();
   const finished = new Map();
   let wake = () => {};
-  session.on('Browser.downloadWillBegin', event => names.set(event.guid, event.suggestedFilename));
-  session.on('Browser.downloadProgress', event => {
+  session.on('Browser.downloadWillBegin', (event) => names.set(event.guid, event.suggestedFilename));
+  session.on('Browser.downloadProgress', (event) => {
     if (event.state !== 'completed') return;
     finished.set(names.get(event.guid), join(dir, event.guid));
     wake();
   });
   return (count, ms) =>
-    new Promise(resolveAll => {
+    new Promise((resolveAll) => {
       const timer = setTimeout(() => resolveAll(finished), ms);
       wake = () => {
         if (finished.size < count) return;
@@ -103,7 +110,7 @@ async function main() {
   const native = positionals[1];
   const work = mkdtempSync(join(tmpdir(), 'onpu-web-'));
   const songs = testSongs(join(work, 'songs'));
-  const good = songs.filter(song => song.good);
+  const good = songs.filter((song) => song.good);
   const server = await serve(site);
   const browser = await launch();
   let failures = 0;
@@ -112,16 +119,21 @@ async function main() {
     const downloads = await watchDownloads(browser, join(work, 'downloads'));
     const page = await browser.newPage();
     await page.setViewport({ width: 980, height: 900 });
-    page.on('pageerror', error => console.error(`page error: ${error.message}`));
+    page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
     const input = await page.waitForSelector('#files');
-    await input.uploadFile(...songs.map(song => song.path));
+    await input.uploadFile(...songs.map((song) => song.path));
 
     const final = '.card[data-state=done], .card[data-state=error]';
-    await page.waitForFunction((selector, count) => document.querySelectorAll(selector).length === count, { timeout: TIMEOUT_MS }, final, songs.length);
+    await page.waitForFunction(
+      (selector, count) => document.querySelectorAll(selector).length === count,
+      { timeout: TIMEOUT_MS },
+      final,
+      songs.length,
+    );
     const downloaded = await downloads(good.length, 30000);
-    const cards = await page.$$eval('.card', all =>
-      all.map(card => ({
+    const cards = await page.$$eval('.card', (all) =>
+      all.map((card) => ({
         name: card.dataset.name,
         state: card.dataset.state,
         ms: Number(card.dataset.ms),
@@ -140,7 +152,7 @@ async function main() {
       }
     };
     for (const song of songs) {
-      const card = cards.find(c => c.name === song.name);
+      const card = cards.find((c) => c.name === song.name);
       if (!song.good) {
         check(`${song.name}: the page shows its error by its name`, () => {
           assert.equal(card?.state, 'error');
@@ -161,7 +173,7 @@ async function main() {
     check('no other downloads', () => assert.equal(readdirSync(join(work, 'downloads')).length, good.length));
 
     if (values.screenshot) {
-      await page.$eval('.card[data-name="melody.mid"] details', details => (details.open = true));
+      await page.$eval('.card[data-name="melody.mid"] details', (details) => (details.open = true));
       await page.screenshot({ path: values.screenshot, fullPage: true });
       console.log(`screenshot: ${values.screenshot}`);
     }
@@ -176,7 +188,7 @@ async function main() {
   }
 }
 
-main().catch(error => {
+main().catch((error) => {
   console.error(error);
   process.exit(1);
 });

@@ -56,9 +56,9 @@ async function workerScope(counts = { soundFont: 0 }) {
   };
   serve(scope, converter);
   let nextId = 1;
-  const send = job => {
+  const send = (job) => {
     const id = nextId++;
-    const done = new Promise(resolveDone => waiting.set(id, resolveDone));
+    const done = new Promise((resolveDone) => waiting.set(id, resolveDone));
     scope.onmessage({ data: { type: 'convert', id, ...job } });
     return done;
   };
@@ -80,14 +80,24 @@ describe('the worker with the WebAssembly module', { skip }, () => {
     assert.equal(done.oszName, 'melody.osz');
     assert.deepEqual([...done.osz.subarray(0, 4)], [0x50, 0x4b, 0x03, 0x04]); // a zip
 
-    const progress = messages.filter(m => m.type === 'progress');
-    const order = progress.map(m => STAGES.indexOf(m.stage));
-    assert.ok(order.every(i => i >= 0), `unknown stage in ${progress.map(m => m.stage)}`);
-    assert.deepEqual([...new Set(order)], STAGES.map((_, i) => i), 'every stage, in order');
+    const progress = messages.filter((m) => m.type === 'progress');
+    const order = progress.map((m) => STAGES.indexOf(m.stage));
+    assert.ok(
+      order.every((i) => i >= 0),
+      `unknown stage in ${progress.map((m) => m.stage)}`,
+    );
+    assert.deepEqual(
+      [...new Set(order)],
+      STAGES.map((_, i) => i),
+      'every stage, in order',
+    );
     for (const m of progress) assert.ok(m.fraction >= 0 && m.fraction <= 1, `${m.stage} ${m.fraction}`);
 
-    const lines = messages.filter(m => m.type === 'line').map(m => m.text);
-    assert.ok(lines.some(line => line.includes('(この曲の最高)')), lines.join('\n'));
+    const lines = messages.filter((m) => m.type === 'line').map((m) => m.text);
+    assert.ok(
+      lines.some((line) => line.includes('(この曲の最高)')),
+      lines.join('\n'),
+    );
 
     if (native) {
       const expected = nativeOsz(native, melodyPath, 'melody.mid', soundFontOf(moduleDir));
@@ -115,12 +125,17 @@ describe('the worker with the WebAssembly module', { skip }, () => {
 });
 
 describe('the command line the page runs', () => {
-  test('is exactly the console\'s `NAME --set` for the default bands', () => {
+  test("is exactly the console's `NAME --set` for the default bands", () => {
     assert.deepEqual(commandLine('曲.mid', '1.5,2.3,3.3,4.6,5.8'), ['曲.mid', '--set']);
     assert.deepEqual(commandLine('曲.mid', '2.3,7'), ['曲.mid', '--set', '--stars', '2.3,7']);
   });
 
   test('takes a name that starts with a dash as a file, not an option', () => {
-    assert.deepEqual(commandLine('-x.mid', '', '/soundfonts/my.sf2'), ['./-x.mid', '--set', '--soundfont', '/soundfonts/my.sf2']);
+    assert.deepEqual(commandLine('-x.mid', '', '/soundfonts/my.sf2'), [
+      './-x.mid',
+      '--set',
+      '--soundfont',
+      '/soundfonts/my.sf2',
+    ]);
   });
 });
