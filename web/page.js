@@ -8,6 +8,7 @@ const worker = new Worker('worker.js');
 const cards = new Map();
 let nextId = 1;
 let userSoundFont = null;
+let workerError = ''; // why the worker could not start
 
 const $ = (id) => document.getElementById(id);
 
@@ -49,6 +50,7 @@ function addFiles(files) {
       soundFont: userSoundFont,
     });
   }
+  if (workerError) failUnfinished();
 }
 
 function newCard(name) {
@@ -141,17 +143,24 @@ worker.onmessage = ({ data: message }) => {
   }
 };
 
-// The worker could not start (its files are missing): every file still waiting fails by its name.
-worker.onerror = (event) => {
+// The worker could not start (its files are missing): every file given to it
+// fails by its name, those still to come too.
+function failUnfinished() {
   for (const entry of cards.values()) {
     if (entry.card.dataset.state === 'waiting' || entry.card.dataset.state === 'running') {
       finish(entry, {
         status: 1,
         ms: 0,
-        error: `エラー: 変換器を読み込めません (cannot load the converter): ${event.message ?? ''}`,
+        error: `エラー: 変換器を読み込めません (cannot load the converter) ${workerError}`,
       });
     }
   }
+}
+
+worker.onerror = (event) => {
+  event.preventDefault();
+  workerError = event.message ?? '';
+  failUnfinished();
 };
 
 function watchDrops() {
