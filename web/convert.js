@@ -86,25 +86,12 @@ export class Converter {
     }
     const { name, midi, soundFont, wasmModule } = inputs;
     const errors = [];
-    const onpu = await this.createOnpu({
-      // The C library reads its environment while the instance starts, so
-      // ENV is set before that, not once createOnpu has resolved.
-      preRun: [
-        (instance) => {
-          if (!soundFont.own) instance.ENV.ONPU_SOUNDFONT = soundFont.path;
-        },
-      ],
-      print: (text) => emit({ type: 'line', stream: 'out', text }),
-      printErr: (text) => {
-        errors.push(text);
-        emit({ type: 'line', stream: 'err', text });
-      },
-      onProgress: progressReporter(emit),
-      instantiateWasm: (imports, done) => {
-        WebAssembly.instantiate(wasmModule, imports).then((instance) => done(instance, wasmModule));
-        return {};
-      },
-    });
+    let onpu;
+    try {
+      onpu = await this.startInstance(wasmModule, soundFont, emit, errors);
+    } catch (e) {
+      return failure(`エラー: 変換器を起動できません (cannot start the converter): ${e?.message ?? e}`);
+    }
     onpu.FS.mkdirTree(SOUNDFONT_DIR);
     onpu.FS.writeFile(soundFont.path, soundFont.bytes);
     onpu.FS.mkdirTree(WORK_DIR);
@@ -124,6 +111,33 @@ export class Converter {
       return failure(errors.join('\n') || 'エラー: 譜面セットができませんでした (no beatmap set was written)');
     }
     return { status: 0, oszName, osz: onpu.FS.readFile(`${WORK_DIR}/${oszName}`), error: '' };
+  }
+
+  // A fresh instance of the module, its console lines and progress going to
+  // `emit` and its error lines also to `errors`. Rejects when the module
+  // cannot be instantiated (emscripten would otherwise wait for ever).
+  startInstance(wasmModule, soundFont, emit, errors) {
+    return new Promise((resolveInstance, reject) => {
+      this.createOnpu({
+        // The C library reads its environment while the instance starts, so
+        // ENV is set before that, not once createOnpu has resolved.
+        preRun: [
+          (instance) => {
+            if (!soundFont.own) instance.ENV.ONPU_SOUNDFONT = soundFont.path;
+          },
+        ],
+        print: (text) => emit({ type: 'line', stream: 'out', text }),
+        printErr: (text) => {
+          errors.push(text);
+          emit({ type: 'line', stream: 'err', text });
+        },
+        onProgress: progressReporter(emit),
+        instantiateWasm: (imports, done) => {
+          WebAssembly.instantiate(wasmModule, imports).then((instance) => done(instance, wasmModule), reject);
+          return {};
+        },
+      }).then(resolveInstance, reject);
+    });
   }
 
   // What a run needs: the file's name and bytes, the SoundFont (the user's own

@@ -10,7 +10,7 @@
 // SoundFont, or a folder of reference <base>.osz files. CHROMIUM names the
 // browser (default /usr/bin/chromium). Exit status 1 if any check fails.
 import assert from 'node:assert/strict';
-import { createReadStream, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
+import { createReadStream, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize, resolve } from 'node:path';
@@ -24,8 +24,6 @@ const TYPES = {
   '.js': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
   '.wasm': 'application/wasm',
-  '.png': 'image/png',
-  '.svg': 'image/svg+xml',
 };
 
 // A static server for `root` on a free loopback port, like any static host:
@@ -100,6 +98,67 @@ async function watchDownloads(browser, dir) {
     });
 }
 
+// Opens the site, gives its file input every song, and resolves once each has
+// ended to { page, cards, downloaded }: what each file's card shows, and the
+// downloads as watchDownloads gives them.
+async function convertInPage(browser, url, songs, downloadDir) {
+  mkdirSync(downloadDir);
+  const downloads = await watchDownloads(browser, downloadDir);
+  const page = await browser.newPage();
+  await page.setViewport({ width: 980, height: 900 });
+  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+  await page.goto(url);
+  const input = await page.waitForSelector('#files');
+  await input.uploadFile(...songs.map((song) => song.path));
+  await page.waitForFunction(
+    (count) => document.querySelectorAll('.card[data-state=done], .card[data-state=error]').length === count,
+    { timeout: TIMEOUT_MS },
+    songs.length,
+  );
+  const downloaded = await downloads(songs.filter((song) => song.good).length, 30000);
+  const cards = await page.$$eval('.card', (all) =>
+    all.map((card) => ({
+      name: card.dataset.name,
+      state: card.dataset.state,
+      ms: Number(card.dataset.ms),
+      error: card.querySelector('.error').textContent,
+      summary: card.querySelector('.summary').textContent,
+    })),
+  );
+  return { page, cards, downloaded };
+}
+
+let failures = 0;
+
+function check(what, run) {
+  try {
+    run();
+    console.log(`ok   ${what}`);
+  } catch (e) {
+    failures++;
+    console.log(`FAIL ${what}: ${e.message}`);
+  }
+}
+
+function checkSong(song, card, downloaded, expected) {
+  if (!song.good) {
+    check(`${song.name}: the page shows its error by its name`, () => {
+      assert.equal(card?.state, 'error');
+      assert.match(card.error, new RegExp(`^× ${song.name}: エラー: `));
+    });
+    return;
+  }
+  const oszName = song.name.replace(/\.mid$/, '.osz');
+  check(`${oszName}: downloaded, the same bytes as the Linux build, the ratings shown`, () => {
+    assert.equal(card?.state, 'done', card?.error);
+    assert.ok(downloaded.has(oszName), `downloads: ${[...downloaded.keys()].join(', ')}`);
+    assert.ok(readFileSync(downloaded.get(oszName)).equals(expected.bytes), 'the bytes differ');
+    assert.match(card.summary, /難易度 1\.50★/);
+  });
+  const nativeTime = expected.ms ? `, native ${(expected.ms / 1000).toFixed(2)} s` : '';
+  console.log(`     ${song.name}: ${(card.ms / 1000).toFixed(2)} s in the page${nativeTime}`);
+}
+
 async function main() {
   const { values, positionals } = parseArgs({ options: { screenshot: { type: 'string' } }, allowPositionals: true });
   if (positionals.length !== 2) {
@@ -110,68 +169,21 @@ async function main() {
   const native = positionals[1];
   const work = mkdtempSync(join(tmpdir(), 'onpu-web-'));
   const songs = testSongs(join(work, 'songs'));
-  const good = songs.filter((song) => song.good);
   const server = await serve(site);
   const browser = await launch();
-  let failures = 0;
   try {
-    mkdirSync(join(work, 'downloads'));
-    const downloads = await watchDownloads(browser, join(work, 'downloads'));
-    const page = await browser.newPage();
-    await page.setViewport({ width: 980, height: 900 });
-    page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-    await page.goto(`http://127.0.0.1:${server.address().port}/`);
-    const input = await page.waitForSelector('#files');
-    await input.uploadFile(...songs.map((song) => song.path));
-
-    const final = '.card[data-state=done], .card[data-state=error]';
-    await page.waitForFunction(
-      (selector, count) => document.querySelectorAll(selector).length === count,
-      { timeout: TIMEOUT_MS },
-      final,
-      songs.length,
-    );
-    const downloaded = await downloads(good.length, 30000);
-    const cards = await page.$$eval('.card', (all) =>
-      all.map((card) => ({
-        name: card.dataset.name,
-        state: card.dataset.state,
-        ms: Number(card.dataset.ms),
-        error: card.querySelector('.error').textContent,
-        lines: card.querySelector('pre').textContent,
-      })),
-    );
-
-    const check = (what, run) => {
-      try {
-        run();
-        console.log(`ok   ${what}`);
-      } catch (e) {
-        failures++;
-        console.log(`FAIL ${what}: ${e.message}`);
-      }
-    };
+    const url = `http://127.0.0.1:${server.address().port}/`;
+    const { page, cards, downloaded } = await convertInPage(browser, url, songs, join(work, 'downloads'));
     for (const song of songs) {
-      const card = cards.find((c) => c.name === song.name);
-      if (!song.good) {
-        check(`${song.name}: the page shows its error by its name`, () => {
-          assert.equal(card?.state, 'error');
-          assert.match(card.error, new RegExp(`^× ${song.name}: エラー: `));
-        });
-        continue;
-      }
-      const oszName = song.name.replace(/\.mid$/, '.osz');
-      const expected = nativeOsz(native, song.path, song.name, soundFontOf(site));
-      check(`${oszName}: downloaded, the same bytes as the Linux build`, () => {
-        assert.equal(card?.state, 'done', card?.error);
-        assert.ok(downloaded.has(oszName), `downloads: ${[...downloaded.keys()].join(', ')}`);
-        assert.ok(readFileSync(downloaded.get(oszName)).equals(expected.bytes), 'the bytes differ');
-      });
-      const nativeTime = expected.ms ? `, native ${(expected.ms / 1000).toFixed(2)} s` : '';
-      console.log(`     ${song.name}: ${(card.ms / 1000).toFixed(2)} s in the page${nativeTime}`);
+      const expected = song.good ? nativeOsz(native, song.path, song.name, soundFontOf(site)) : null;
+      checkSong(
+        song,
+        cards.find((card) => card.name === song.name),
+        downloaded,
+        expected,
+      );
     }
-    check('no other downloads', () => assert.equal(readdirSync(join(work, 'downloads')).length, good.length));
-
+    check('no other downloads', () => assert.equal(downloaded.size, songs.filter((song) => song.good).length));
     if (values.screenshot) {
       await page.$eval('.card[data-name="melody.mid"] details', (details) => (details.open = true));
       await page.screenshot({ path: values.screenshot, fullPage: true });
