@@ -80,7 +80,7 @@ function setStage(card, stage, fraction) {
 
 // The lines a player looks for (the beats found, each band's rating or why it
 // is missing) also go above the console, which holds every line.
-const SUMMARY = /^(拍|難易度 )/;
+const SUMMARY = /^(拍: |難易度 )/;
 
 function addLine(entry, stream, text) {
   const line = document.createElement('span');

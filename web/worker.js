@@ -20,5 +20,9 @@ import('./convert.js').then(({ Converter, serve }) => {
     loadSoundFont: () => fetchBytes('FluidR3Mono_GM.sf3'),
   });
   serve(self, converter);
+  // Fetched and compiled while the player picks files; a failure here is
+  // tried again, and reported, with the first file.
+  converter.module().catch(() => {});
+  converter.soundFont().catch(() => {});
   for (const event of pending.splice(0)) self.onmessage(event);
 });
