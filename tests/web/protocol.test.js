@@ -122,6 +122,19 @@ describe('the worker with the WebAssembly module', { skip }, () => {
     assert.equal(done.oszName, 'メロディー.osz');
     assert.equal(counts.soundFont, 1, 'the SoundFont is loaded once per worker');
   });
+  test("the settings: the bands asked for and the player's own SoundFont", async () => {
+    const { send, counts } = await workerScope();
+    const soundFont = { name: 'mine.sf3', data: readFileSync(soundFontOf(moduleDir)) };
+    const messages = await send({ name: 'melody.mid', data: new Uint8Array(melody), stars: '2.3', soundFont });
+    const lines = messages.filter((m) => m.type === 'line').map((m) => m.text);
+    assert.equal(messages.at(-1).status, 0, messages.at(-1).error);
+    assert.ok(lines.includes('SoundFont: /soundfonts/mine.sf3'), lines.join('\n'));
+    assert.deepEqual(
+      lines.filter((line) => line.startsWith('難易度 ')),
+      ['難易度 2.30★: melody-2.30stars.osu → 1.56★ (この曲の最高)'], // as `onpu melody.mid --set --stars 2.3` says
+    );
+    assert.equal(counts.soundFont, 0, 'the default SoundFont is not loaded');
+  });
 });
 
 describe('the command line the page runs', () => {
