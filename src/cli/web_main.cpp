@@ -4,8 +4,10 @@
 // lines reach the page through the module's print and printErr, and tells
 // the page each stage's progress through Module.onProgress(stage, fraction).
 #include <emscripten.h>
+#include <pthread.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +15,10 @@
 #include "cli/command_line.h"
 #include "common/messages.h"
 #include "common/progress.h"
+
+// FluidSynth asks for a real-time priority for the threads it starts. This
+// build starts none, and its C library, built without threads, lacks the call.
+extern "C" int pthread_setschedparam(pthread_t, int, const struct sched_param*) { return ENOSYS; }
 
 // clang-format off
 EM_JS(void, tell_page_progress, (const char* stage, double fraction), {

@@ -21,7 +21,13 @@ async function main() {
   }
   const createOnpu = require(path.resolve(moduleJs));
   const reported = new Set();
+  const soundfont = process.env.ONPU_SOUNDFONT;
+  const soundfontInside = soundfont ? '/soundfonts/' + path.basename(soundfont) : '';
   const onpu = await createOnpu({
+    // The C library takes its environment while the instance starts.
+    preRun: [instance => {
+      if (soundfont) instance.ENV.ONPU_SOUNDFONT = soundfontInside;
+    }],
     print: line => console.log(line),
     printErr: line => console.error(line),
     onProgress: (stage, fraction) => {
@@ -32,12 +38,9 @@ async function main() {
       }
     },
   });
-  const soundfont = process.env.ONPU_SOUNDFONT;
   if (soundfont) {
     onpu.FS.mkdirTree('/soundfonts');
-    const inside = '/soundfonts/' + path.basename(soundfont);
-    onpu.FS.writeFile(inside, fs.readFileSync(soundfont));
-    onpu.ENV.ONPU_SOUNDFONT = inside;
+    onpu.FS.writeFile(soundfontInside, fs.readFileSync(soundfont));
   }
   const name = path.basename(midiPath);
   onpu.FS.mkdirTree('/work');
