@@ -119,8 +119,11 @@ case "$target" in
     cmake_target=(-DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
                   "-DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node;--no-experimental-fetch"
                   -DCMAKE_EXE_LINKER_FLAGS=-sERROR_ON_UNDEFINED_SYMBOLS=0)
-    # (LAME's configure learns the host from autotools-dev's newer config.sub.)
-    configure_host=(--host="$host")
+    # LAME's configure chooses by the host's processor: x86-64's choice
+    # (its SSE routines, its shortcuts through the IEEE 754 layout and its
+    # table of logarithms) makes the MP3s of the other platforms. Its
+    # config.sub is too old for emscripten: autotools-dev's knows it.
+    configure_host=(--host=x86_64-unknown-emscripten)
     # Archives that the WebAssembly linker can index.
     tool_env=(AR=emar RANLIB=emranlib)
     ;;
@@ -216,6 +219,10 @@ say "building LAME"
   # ones, whose sums round differently.
   env "${tool_env[@]}" CC=$cc CFLAGS="$flags ${pic[*]} ${simd[*]} -DMIN_ARCH_SSE" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
     --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1 &&
+    # What the same MP3 on every platform takes: x86-64's choice.
+    { grep -q "define HAVE_XMMINTRIN_H 1" config.h && grep -q "define USE_FAST_LOG 1" config.h &&
+      grep -q "define TAKEHIRO_IEEE754_HACK 1" config.h ||
+      { echo "LAME's configure did not take its SSE routines and IEEE 754 shortcuts" >>"$work/lame.log"; false; }; } &&
     make -j "$jobs" >>"$work/lame.log" 2>&1 &&
     make install >>"$work/lame.log" 2>&1
 ) || { tail -30 "$work/lame.log" >&2; die "LAME did not build (log above)"; }
@@ -279,6 +286,16 @@ grep -Eq "SndFile_WITH_EXTERNAL_LIBS (1|ON)\)" "$prefix"/lib/cmake/SndFile/SndFi
   die "libsndfile was built without Ogg Vorbis (see $work/libsndfile.log): FluidSynth could not read SF3 SoundFonts"
 
 say "building FluidSynth"
+if [ "$target" = wasm ]; then
+  # FluidSynth builds its filter with -ffast-math, which GCC (Linux and
+  # Windows) and clang (emscripten) take as leave to reorder its arithmetic
+  # each its own way. Strict, clang's code rounds as GCC's fast one does, so
+  # the render is the same as theirs bit for bit.
+  sed -i 's/rvoice\/fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS "-fno-math-errno -ffast-math"/rvoice\/fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS ""/' \
+    "$fluidsynth_dir/src/CMakeLists.txt"
+  grep -q 'fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS ""' "$fluidsynth_dir/src/CMakeLists.txt" ||
+    die "FluidSynth's src/CMakeLists.txt no longer builds its filter with -ffast-math as expected"
+fi
 fluidsynth_off=()
 for feature in alsa aufile dbus ipv6 jack ladspa midishare opensles oboe network oss dsound wasapi \
   waveout winmidi sdl3 pulseaudio pipewire readline openmp native-dls signalsmith systemd coreaudio coremidi \
