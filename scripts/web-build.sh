@@ -49,9 +49,11 @@ die() { say "$*"; exit 1; }
 
 soundfont=/usr/share/sounds/sf3/FluidR3Mono_GM.sf3
 soundfont_copyright=/usr/share/doc/fluidr3mono-gm-soundfont/copyright
-# Debian's emscripten runs its JavaScript tools with Debian's Node modules,
-# and its loader needs Node without fetch on Node 20.
+# Debian's emscripten runs its JavaScript tools with Debian's Node modules
+# and Debian's Python (see scripts/windows-deps.sh), and its loader needs
+# Node without fetch on Node 20.
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
+export EMSDK_PYTHON=${EMSDK_PYTHON:-/usr/bin/python3}
 node_run=(node --no-experimental-fetch)
 
 # Emscripten with the other build tools comes with the libraries.

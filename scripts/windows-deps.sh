@@ -101,10 +101,14 @@ case "$target" in
     ;;
   wasm)
     # Debian's emscripten (3.1.6), whose tools are JavaScript that needs
-    # Debian's Node modules even when another Node comes first on the PATH.
+    # Debian's Node modules even when another Node comes first on the PATH,
+    # run from Python: Debian's, which starts at once where a version
+    # manager's python3 comes first (the checks of a configure call the
+    # compiler hundreds of times).
     host=wasm32-unknown-emscripten
     packages=(emscripten autotools-dev cmake ninja-build make)
     export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
+    export EMSDK_PYTHON=${EMSDK_PYTHON:-/usr/bin/python3}
     cc=emcc
     cxx=em++
     ar=emar
