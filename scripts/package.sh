@@ -8,9 +8,12 @@
 #                                      onpu has written an .osz with its own SoundFont
 #   onpu-<version>-windows-x64.zip     onpu.exe, onpu_osz.dll, soundfonts/FluidR3Mono_GM.sf3,
 #                                      README.md, docs/, LICENSE.txt, licenses/ (every bundled part's)
+#   onpu-<version>-web.zip             the web page's site as scripts/web-build.sh wrote it, in a
+#                                      folder of that name: unpacked, any static host serves it
 #
 # Usage: scripts/package.sh linux BUILD_DIR [OUT_DIR]
 #        scripts/package.sh windows BUILD_DIR DEPS_PREFIX [OUT_DIR]
+#        scripts/package.sh web SITE_DIR [OUT_DIR]
 #   BUILD_DIR    a build with the audio module against the static libraries
 #                (build-portable/, build-windows/)
 #   DEPS_PREFIX  the static audio libraries' prefix from scripts/windows-deps.sh
@@ -25,7 +28,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 die() { echo "package: $*" >&2; exit 1; }
-[ $# -ge 2 ] || die "usage: $0 linux BUILD_DIR [OUT_DIR] | windows BUILD_DIR DEPS_PREFIX [OUT_DIR]"
+[ $# -ge 2 ] || die "usage: $0 linux BUILD_DIR [OUT_DIR] | windows BUILD_DIR DEPS_PREFIX [OUT_DIR] | web SITE_DIR [OUT_DIR]"
 kind=$1
 build=$(realpath "$2")
 version=$(sed -n 's/^project(onpu VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -33,6 +36,20 @@ version=$(sed -n 's/^project(onpu VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/onpu-package.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
+
+# Zips the folder NAME of the stage into ZIP, its files in name order.
+zip_folder() {  # ZIP NAME
+  rm -f "$1"
+  (cd "$stage" && python3 - "$1" "$2" <<'EOF'
+import os, sys, zipfile
+target, top = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
+    for folder, _, files in sorted(os.walk(top)):
+        for name in sorted(files):
+            archive.write(os.path.join(folder, name))
+EOF
+  )
+}
 
 case "$kind" in
   linux)
@@ -88,17 +105,19 @@ case "$kind" in
       [ -f "/usr/share/doc/$doc/copyright" ] && cp "/usr/share/doc/$doc/copyright" "$dir/licenses/$doc-copyright.txt"
     done
     mkdir -p "$out"
-    rm -f "$out/$name.zip"
-    (cd "$stage" && python3 - "$out/$name.zip" "$name" <<'EOF'
-import os, sys, zipfile
-target, top = sys.argv[1], sys.argv[2]
-with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
-    for folder, _, files in sorted(os.walk(top)):
-        for name in sorted(files):
-            archive.write(os.path.join(folder, name))
-EOF
-    )
+    zip_folder "$out/$name.zip" "$name"
     echo "$out/$name.zip"
     ;;
-  *) die "unknown package kind '$kind' (linux or windows)" ;;
+  web)
+    out=$(realpath -m "${3:-packages}")
+    name=onpu-$version-web
+    for file in index.html onpu.js onpu.wasm FluidR3Mono_GM.sf3 LICENSE.txt; do
+      [ -f "$build/$file" ] || die "$build has no $file: write the site with scripts/web-build.sh"
+    done
+    cp -r "$build" "$stage/$name"
+    mkdir -p "$out"
+    zip_folder "$out/$name.zip" "$name"
+    echo "$out/$name.zip"
+    ;;
+  *) die "unknown package kind '$kind' (linux, windows or web)" ;;
 esac

@@ -9,10 +9,11 @@
 # libmusl_math.a: musl 1.2.3's sin, cos, exp, log, pow and the like, which
 # the audio module links in place of the platform's math library, so that a
 # render comes out bit for bit the same on every platform. For the Windows
-# cross build (the default) or, with --target linux, for a Linux build of the
-# audio module against the very same libraries.
+# cross build (the default); with --target linux, for a Linux build of the
+# audio module against the very same libraries; with --target wasm, for the
+# WebAssembly build of the web page (Debian's emscripten, no threads).
 #
-# Usage: scripts/windows-deps.sh [--target windows|linux] [--third-party DIR]
+# Usage: scripts/windows-deps.sh [--target windows|linux|wasm] [--third-party DIR]
 #                                [--cache DIR] [--install] [--jobs N]
 #   --third-party DIR  where fluidsynth-2.6.0.tar.gz and gcem_1.18.0.orig.tar.gz
 #                      are (also ONPU_THIRD_PARTY; default ../shared/third_party
@@ -42,7 +43,7 @@ while [ $# -gt 0 ]; do
     --cache) cache=$2; shift ;;
     --install) install=1 ;;
     --jobs) jobs=$2; shift ;;
-    *) echo "usage: $0 [--target windows|linux] [--third-party DIR] [--cache DIR] [--install] [--jobs N]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--target windows|linux|wasm] [--third-party DIR] [--cache DIR] [--install] [--jobs N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -82,6 +83,7 @@ case "$target" in
     zlib_include=/usr/$host/include
     cmake_target=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_CROSSCOMPILING_EMULATOR=)
     configure_host=(--host="$host")
+    tool_env=()
     ;;
   linux)
     host=
@@ -95,8 +97,41 @@ case "$target" in
     zlib_include=
     cmake_target=()
     configure_host=()
+    tool_env=()
     ;;
-  *) die "unknown target '$target' (windows or linux)" ;;
+  wasm)
+    # Debian's emscripten (3.1.6), whose tools are JavaScript that needs
+    # Debian's Node modules even when another Node comes first on the PATH,
+    # run from Python: Debian's, which starts at once where a version
+    # manager's python3 comes first (the checks of a configure call the
+    # compiler hundreds of times).
+    host=wasm32-unknown-emscripten
+    packages=(emscripten autotools-dev cmake ninja-build make)
+    export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
+    export EMSDK_PYTHON=${EMSDK_PYTHON:-/usr/bin/python3}
+    cc=emcc
+    cxx=em++
+    ar=emar
+    nm=emnm
+    zlib_library=
+    zlib_include=
+    # The programs that some checks run go to Node, without the fetch that
+    # emscripten's loader mistakes for a browser's on Node 20.
+    # FluidSynth's own program, built beside its library and never used,
+    # links with the thread calls left undefined that a build without
+    # threads lacks.
+    cmake_target=(-DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
+                  "-DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node;--no-experimental-fetch"
+                  -DCMAKE_EXE_LINKER_FLAGS=-sERROR_ON_UNDEFINED_SYMBOLS=0)
+    # LAME's configure chooses by the host's processor: x86-64's choice
+    # (its SSE routines, its shortcuts through the IEEE 754 layout and its
+    # table of logarithms) makes the MP3s of the other platforms. Its
+    # config.sub is too old for emscripten: autotools-dev's knows it.
+    configure_host=(--host=x86_64-unknown-emscripten)
+    # Archives that the WebAssembly linker can index.
+    tool_env=(AR=emar RANLIB=emranlib)
+    ;;
+  *) die "unknown target '$target' (windows, linux or wasm)" ;;
 esac
 
 missing=()
@@ -171,16 +206,27 @@ fluidsynth_dir=$(find "$work/src" -maxdepth 1 -name 'fluidsynth*' -type d | head
 
 pic=()
 [ "$target" = linux ] && pic=(-fPIC)
+# LAME's SSE routines (see below), through emscripten's emulation of SSE.
+simd=()
+[ "$target" = wasm ] && simd=(-msimd128 -msse)
+# WebAssembly has no shared objects here: nothing gains from position-independent code.
+position_independent=ON
+[ "$target" = wasm ] && position_independent=OFF
 
 say "building LAME"
 (
   cd "$work/src/lame-3.100"
+  [ "$target" = wasm ] && cp /usr/share/misc/config.sub /usr/share/misc/config.guess .
   # Our own CFLAGS, or configure picks -O3 -ffast-math. MIN_ARCH_SSE: every
   # x86-64 processor has SSE, and LAME takes its SSE routines on Windows
   # anyway (it reads MinGW's _M_X64 so); on Linux it would take its plain C
   # ones, whose sums round differently.
-  CC=$cc CFLAGS="$flags ${pic[*]} -DMIN_ARCH_SSE" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
+  env "${tool_env[@]}" CC=$cc CFLAGS="$flags ${pic[*]} ${simd[*]} -DMIN_ARCH_SSE" ./configure "${configure_host[@]}" --prefix="$prefix" --disable-shared --enable-static \
     --disable-frontend --disable-decoder --disable-nasm --disable-gtktest >"$work/lame.log" 2>&1 &&
+    # What the same MP3 on every platform takes: x86-64's choice.
+    { grep -q "define HAVE_XMMINTRIN_H 1" config.h && grep -q "define USE_FAST_LOG 1" config.h &&
+      grep -q "define TAKEHIRO_IEEE754_HACK 1" config.h ||
+      { echo "LAME's configure did not take its SSE routines and IEEE 754 shortcuts" >>"$work/lame.log"; false; }; } &&
     make -j "$jobs" >>"$work/lame.log" 2>&1 &&
     make install >>"$work/lame.log" 2>&1
 ) || { tail -30 "$work/lame.log" >&2; die "LAME did not build (log above)"; }
@@ -190,7 +236,7 @@ if [ -z "$zlib_library" ]; then
   tar -xjf "$work"/src/zlib_1.2.13.dfsg.orig.tar.bz2 -C "$work/src"
   (
     cd "$(find "$work/src" -maxdepth 1 -name 'zlib-1.2.13*' -type d | head -1)" &&
-      CC=$cc CFLAGS="$flags ${pic[*]}" ./configure --static --prefix="$prefix" >"$work/zlib.log" 2>&1 &&
+      env "${tool_env[@]}" CC=$cc CFLAGS="$flags ${pic[*]}" ./configure --static --prefix="$prefix" >"$work/zlib.log" 2>&1 &&
       make -j "$jobs" libz.a >>"$work/zlib.log" 2>&1 &&
       make install >>"$work/zlib.log" 2>&1
   ) || { tail -30 "$work/zlib.log" >&2; die "zlib did not build (log above)"; }
@@ -200,7 +246,7 @@ fi
 
 cmake_common=("${cmake_target[@]}" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
               -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DBUILD_SHARED_LIBS=OFF
-              -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DCMAKE_C_FLAGS_RELEASE="$flags" -DCMAKE_CXX_FLAGS_RELEASE="$flags")
+              -DCMAKE_POSITION_INDEPENDENT_CODE=$position_independent -DCMAKE_C_FLAGS_RELEASE="$flags" -DCMAKE_CXX_FLAGS_RELEASE="$flags")
 
 say "building libzip"
 (
@@ -244,6 +290,16 @@ grep -Eq "SndFile_WITH_EXTERNAL_LIBS (1|ON)\)" "$prefix"/lib/cmake/SndFile/SndFi
   die "libsndfile was built without Ogg Vorbis (see $work/libsndfile.log): FluidSynth could not read SF3 SoundFonts"
 
 say "building FluidSynth"
+if [ "$target" = wasm ]; then
+  # FluidSynth builds its filter with -ffast-math, which GCC (Linux and
+  # Windows) and clang (emscripten) take as leave to reorder its arithmetic
+  # each its own way. Strict, clang's code rounds as GCC's fast one does, so
+  # the render is the same as theirs bit for bit.
+  sed -i 's/rvoice\/fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS "-fno-math-errno -ffast-math"/rvoice\/fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS ""/' \
+    "$fluidsynth_dir/src/CMakeLists.txt"
+  grep -q 'fluid_iir_filter_impl.cpp PROPERTIES COMPILE_FLAGS ""' "$fluidsynth_dir/src/CMakeLists.txt" ||
+    die "FluidSynth's src/CMakeLists.txt no longer builds its filter with -ffast-math as expected"
+fi
 fluidsynth_off=()
 for feature in alsa aufile dbus ipv6 jack ladspa midishare opensles oboe network oss dsound wasapi \
   waveout winmidi sdl3 pulseaudio pipewire readline openmp native-dls signalsmith systemd coreaudio coremidi \
@@ -269,6 +325,23 @@ say "building libmusl_math.a"
   musl=$work/src/musl-1.2.3
   mkdir -p "$musl/obj/include/bits" "$work/musl-objects"
   arch_types=$musl/arch/x86_64/bits/alltypes.h.in
+  arch_include=$musl/arch/x86_64
+  math_arch=x86_64
+  if [ "$target" = wasm ]; then
+    # No WebAssembly port: x86-64's types with long at 32 bits and i386's
+    # limits of pointers and sizes (wasm32 is ILP32), the long double of
+    # AArch64 (IEEE quad, as wasm32's), and the generic C forms of every
+    # function.
+    sed -e 's/^#define _Int64 long$/#define _Int64 long long/' -e 's/^#define __LONG_MAX .*/#define __LONG_MAX 0x7fffffffL/' \
+      "$arch_types" >"$work/alltypes-ilp32.h.in"
+    grep -q '^#define _Int64 long long$' "$work/alltypes-ilp32.h.in" || { echo "musl's alltypes.h.in has changed" >&2; exit 1; }
+    arch_types=$work/alltypes-ilp32.h.in
+    arch_include=$work/musl-wasm32
+    mkdir -p "$arch_include/bits"
+    cp "$musl/arch/i386/bits/stdint.h" "$arch_include/bits/stdint.h"
+    cp "$musl/arch/aarch64/bits/float.h" "$arch_include/bits/float.h"
+    math_arch=none
+  fi
   if [ "$target" = windows ]; then
     # Windows keeps long at 32 bits (LLP64): 64-bit types are long long.
     sed -e 's/^#define _Addr long$/#define _Addr long long/' -e 's/^#define _Int64 long$/#define _Int64 long long/' \
@@ -281,14 +354,14 @@ say "building libmusl_math.a"
   # musl's own headers and flags; hidden, so that a Linux module keeps its
   # copy to itself.
   musl_flags=(-O2 -std=c99 -D_XOPEN_SOURCE=700 -ffreestanding -nostdinc -fexcess-precision=standard -frounding-math
-              -fno-stack-protector -fvisibility=hidden "${pic[@]}" -I "$musl/arch/x86_64" -I "$musl/arch/generic"
+              -fno-stack-protector -fvisibility=hidden "${pic[@]}" -I "$arch_include" -I "$musl/arch/generic"
               -I "$musl/obj/include" -I "$musl/src/include" -I "$musl/src/internal" -I "$musl/include")
   pending=$musl_functions
   while [ -n "$pending" ]; do
     for name in $pending; do
       # The x86-64 forms where musl has them: sqrt, lrint, fabs and the like,
       # single instructions that IEEE rounds exactly.
-      source=$musl/src/math/x86_64/$name.c
+      source=$musl/src/math/$math_arch/$name.c
       [ -f "$source" ] || source=$musl/src/math/$name.c
       "$cc" -c "${musl_flags[@]}" "$source" -o "$work/musl-objects/$name.o" || exit 1
     done

@@ -22,6 +22,7 @@
 #include "audio/soundfont_locator.h"
 #include "audio/synth_instance.h"
 #include "common/file_io.h"
+#include "common/progress.h"
 
 namespace onpu::audio {
 namespace {
@@ -56,6 +57,10 @@ std::string minutes_and_seconds(size_t frames) {
   std::snprintf(text, sizeof text, "%ld 分 %ld 秒", total / 60, total % 60);
   return text;
 }
+
+// The share of the MP3 stage's progress that the song takes; the piano keys
+// take the rest.
+constexpr double kSongShareOfMp3 = 0.8;
 
 // Bytes a second of the song's MP3 takes (128 kbit/s).
 constexpr double kMp3BytesPerSecond = 128000.0 / 8;
@@ -97,11 +102,13 @@ bool render_song_samples(const std::string& soundfont, const MidiTimeline& timel
   int next_quarter = 1;
   bool report = static_cast<double>(total) / SynthInstance::kSampleRate >= kProgressFromSeconds;
   RenderProgress progress = [&](size_t done, size_t all) {
+    report_progress(ProgressStage::kRender, static_cast<double>(done) / static_cast<double>(all));
     while (report && next_quarter < 4 && done * 4 >= all * static_cast<size_t>(next_quarter)) {
       console.out("曲を合成中... " + std::to_string(next_quarter * 25) + "%\n");
       ++next_quarter;
     }
   };
+  report_progress(ProgressStage::kRender, 0);
   *peak = 0;
   SongSink sink = [&](const float* stereo, size_t frames) {
     for (size_t i = 0; i < frames * 2; ++i) *peak = std::max(*peak, std::fabs(stereo[i]));
@@ -127,7 +134,10 @@ bool encode_song(const AtomicOutputFile& samples, size_t frames, float peak, Con
   float gain = peak >= kSilentPeak ? static_cast<float>(kSongPeak / peak) : 1.0f;
   Mp3Format format;
   format.channels = 2;
-  if (!encode_samples_mp3(samples.temp_path(), frames, gain, format, Mp3SplitOptions(), mp3, spare, error)) {
+  Mp3SplitOptions options;
+  options.progress = [](double fraction) { report_progress(ProgressStage::kMp3, kSongShareOfMp3 * fraction); };
+  report_progress(ProgressStage::kMp3, 0);
+  if (!encode_samples_mp3(samples.temp_path(), frames, gain, format, options, mp3, spare, error)) {
     return false;
   }
   console.out(step_line("曲を MP3 に変換しました", watch.seconds()));
@@ -136,7 +146,10 @@ bool encode_song(const AtomicOutputFile& samples, size_t frames, float peak, Con
 
 bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Console& console,
                      std::vector<ArchiveEntry>* entries, std::string* error) {
-  if (keys.empty()) return true;
+  if (keys.empty()) {
+    report_progress(ProgressStage::kMp3, 1);
+    return true;
+  }
   Stopwatch watch;
   std::unique_ptr<SynthInstance> synth = SynthInstance::create(soundfont, false, error);
   if (!synth) return false;
@@ -145,6 +158,7 @@ bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Co
   format.channels = 1;
   // Key bytes above 127 sound like 127: encode that sound once.
   std::map<int, std::vector<uint8_t>> by_pitch;
+  size_t keys_done = 0;
   for (int key : keys) {
     int pitch = key > 127 ? 127 : key;
     auto found = by_pitch.find(pitch);
@@ -156,6 +170,9 @@ bool render_key_mp3s(const std::string& soundfont, const std::set<int>& keys, Co
       found = by_pitch.emplace(pitch, std::move(mp3)).first;
     }
     entries->push_back({"piano/" + std::to_string(key) + ".mp3", found->second, std::string()});
+    ++keys_done;
+    report_progress(ProgressStage::kMp3, kSongShareOfMp3 + (1 - kSongShareOfMp3) * static_cast<double>(keys_done) /
+                                                               static_cast<double>(keys.size()));
   }
   console.out(step_line("ピアノ音を作りました: " + std::to_string(keys.size()) + " 個", watch.seconds()));
   return true;
@@ -243,8 +260,10 @@ bool build_osz(const OszRequest& request, Console& console, std::string* error) 
   if (!render_key_mp3s(soundfont, keys, console, &entries, error)) return false;
 
   Stopwatch watch;
+  report_progress(ProgressStage::kArchive, 0);
   auto zip = [&](std::FILE* out, std::string* zip_error) { return write_zip(entries, out, zip_error); };
   if (!fill_file_atomically(request.osz_path, zip, error)) return false;
+  report_progress(ProgressStage::kArchive, 1);
   console.out(step_line(file_name_of(request.osz_path) + " を書き出しました", watch.seconds()));
   return true;
 }

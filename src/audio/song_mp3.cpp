@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "audio/file_bytes.h"
@@ -39,8 +41,11 @@ bool write_bytes(std::FILE* out, const uint8_t* data, size_t size) {
 
 // Feeds sample frames [from, to) of the samples file to `encoder` and writes
 // what it gives out to `out`.
+// Told each time a stretch of frames has been encoded.
+using EncodedFrames = std::function<void(size_t frames)>;
+
 bool encode_range(const std::string& samples_path, size_t channels, size_t from, size_t to, float gain,
-                  Mp3Encoder& encoder, AtomicOutputFile& out, std::string* error) {
+                  Mp3Encoder& encoder, AtomicOutputFile& out, const EncodedFrames& encoded, std::string* error) {
   FilePtr in = open_for_reading(samples_path);
   const size_t frame_bytes = channels * sizeof(float);
   if (!in || !seek_file(in.get(), static_cast<int64_t>(from * frame_bytes), SEEK_SET)) {
@@ -62,6 +67,7 @@ bool encode_range(const std::string& samples_path, size_t channels, size_t from,
       return false;
     }
     at += count;
+    encoded(count);
   }
   return true;
 }
@@ -298,13 +304,23 @@ bool encode_samples_mp3(const std::string& samples_path, size_t frames, float ga
   if (!first.start(format, error)) return false;
   const size_t middle = frames / kFrameSamples / 2;
   const size_t back = std::min(kReservoirFrames, options.warm_up);
+  std::mutex progress_mutex;
+  size_t frames_encoded = 0;
+  size_t frames_to_encode = frames;
+  EncodedFrames encoded = [&](size_t count) {
+    if (!options.progress) return;
+    std::lock_guard<std::mutex> lock(progress_mutex);
+    frames_encoded += count;
+    options.progress(static_cast<double>(frames_encoded) / static_cast<double>(frames_to_encode));
+  };
   if (frames < options.min_frames || options.window == 0 || middle < 2 * (options.warm_up + options.window) + 16) {
-    return encode_range(samples_path, channels, 0, frames, gain, first, out, error) &&
+    return encode_range(samples_path, channels, 0, frames, gain, first, out, encoded, error) &&
            finish_stream(first, out, error);
   }
   // The second encoder's frame i is the first's frame i + shift.
   const size_t shift = middle - options.warm_up;
   const size_t first_end = std::min(frames, (middle + options.window + kFirstLagFrames) * kFrameSamples);
+  frames_to_encode = first_end + (frames - shift * kFrameSamples);
   Mp3Format second_format = format;
   second_format.info_frame = false;
   Mp3Encoder second;
@@ -315,9 +331,9 @@ bool encode_samples_mp3(const std::string& samples_path, size_t frames, float ga
   std::string first_error;
   std::string second_error;
   run_side_by_side(
-      [&] { first_ok = encode_range(samples_path, channels, 0, first_end, gain, first, out, &first_error); },
+      [&] { first_ok = encode_range(samples_path, channels, 0, first_end, gain, first, out, encoded, &first_error); },
       [&] {
-        second_ok = encode_range(samples_path, channels, shift * kFrameSamples, frames, gain, second, spare,
+        second_ok = encode_range(samples_path, channels, shift * kFrameSamples, frames, gain, second, spare, encoded,
                                  &second_error) &&
                     finish_stream(second, spare, &second_error);
       });
@@ -349,7 +365,8 @@ bool encode_samples_mp3(const std::string& samples_path, size_t frames, float ga
   if (!find_join(first_frames, second_frames, back, back + options.window, static_cast<uint64_t>(first_size),
                  static_cast<uint64_t>(second_size), &join)) {
     // The first encoder goes on alone: the bytes of one encoding.
-    return encode_range(samples_path, channels, first_end, frames, gain, first, out, error) &&
+    // (Its progress past the whole is told as the whole.)
+    return encode_range(samples_path, channels, first_end, frames, gain, first, out, encoded, error) &&
            finish_stream(first, out, error);
   }
   const uint64_t join_at = first_frames[join.index].offset;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "audio/mp3_encoder.h"
@@ -22,6 +23,9 @@ struct Mp3SplitOptions {
   size_t warm_up = 32;
   // MP3 frames after the middle in which the join is looked for.
   size_t window = 96;
+  // Told how much of the song is encoded, 0 to 1, as it goes (one call at a
+  // time, the fractions in order, though the encoders run on two threads).
+  std::function<void(double fraction)> progress;
 };
 
 // Encodes `frames` sample frames of raw floats (interleaved as `format`

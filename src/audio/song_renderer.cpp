@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/threads.h"
+
 namespace onpu::audio {
 namespace {
 
@@ -196,7 +198,9 @@ bool render_song(const std::string& soundfont, const MidiTimeline& timeline, con
   std::vector<float> second;
   // Declared after everything it touches, so it stops before they go.
   std::unique_ptr<PartThread> helper;
-  if (parts > 1) {
+  if (parts > 1 && !kThreadsAvailable) {
+    second.resize(kChunkFrames * 2);
+  } else if (parts > 1) {
     try {
       helper = std::make_unique<PartThread>(*players[1], total);
     } catch (const std::system_error&) {

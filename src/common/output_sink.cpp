@@ -6,6 +6,7 @@
 #endif
 
 #include <cstring>
+#include <system_error>
 
 namespace onpu {
 
@@ -68,7 +69,14 @@ void FileSink::stop_syncer() {
 
 void FileSink::request_sync() {
   sync_requested_at_ = handed_to_disk_;
-  if (!syncer_.joinable()) syncer_ = std::thread(&FileSink::sync_loop, this, fileno(file_));
+  if (!syncer_.joinable()) {
+    // Without a thread the sync before the file is put in place does it all.
+    try {
+      syncer_ = std::thread(&FileSink::sync_loop, this, fileno(file_));
+    } catch (const std::system_error&) {
+      return;
+    }
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     sync_pending_ = true;

@@ -13,8 +13,19 @@ namespace onpu {
 // one file.
 inline constexpr unsigned kMaxThreads = 4;
 
+// Whether this build can start threads at all. A WebAssembly build without
+// thread support cannot, and there a failed start aborts instead of throwing,
+// so it never tries: everything runs on the calling thread.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+inline constexpr bool kThreadsAvailable = false;
+#else
+inline constexpr bool kThreadsAvailable = true;
+#endif
+
 // One thread per core, at most kMaxThreads.
-inline unsigned core_threads() { return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads); }
+inline unsigned core_threads() {
+  return kThreadsAvailable ? std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads) : 1u;
+}
 
 // Runs work on up to `threads` threads, the calling one among them, and
 // returns once every one has finished. When no more threads can be started,
@@ -22,7 +33,7 @@ inline unsigned core_threads() { return std::clamp(std::thread::hardware_concurr
 template <typename Work>
 void run_on_threads(size_t threads, const Work& work) {
   std::vector<std::thread> helpers;
-  for (size_t i = 1; i < threads; ++i) {
+  for (size_t i = 1; kThreadsAvailable && i < threads; ++i) {
     try {
       helpers.emplace_back(work);
     } catch (const std::system_error&) {
@@ -39,10 +50,14 @@ void run_on_threads(size_t threads, const Work& work) {
 template <typename Beside, typename Here>
 void run_side_by_side(const Beside& beside, const Here& here) {
   std::thread helper;
-  try {
-    helper = std::thread(beside);
-  } catch (const std::system_error&) {
+  if (!kThreadsAvailable) {
     beside();
+  } else {
+    try {
+      helper = std::thread(beside);
+    } catch (const std::system_error&) {
+      beside();
+    }
   }
   struct Joiner {
     std::thread& thread;

@@ -12,6 +12,7 @@
 #include "beatmap/note_placement.h"
 #include "common/file_io.h"
 #include "common/messages.h"
+#include "common/progress.h"
 #include "conversion/base_name.h"
 #include "conversion/thinned_maps.h"
 #include "midi/measure_grid.h"
@@ -244,6 +245,12 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
   std::optional<MomentPlan> plan;        // made for the first thinned map
   std::optional<PlayHeader> set_header;  // the same for every map of a set
   std::vector<std::string> left_out;
+  // Every map, the full ones and those for play, counts alike in the progress.
+  size_t maps_total = 0;
+  size_t maps_done = 0;
+  for (const OutputRequest& output : outputs) maps_total += 1 + output.thinned.size();
+  auto map_done = [&] { report_progress(ProgressStage::kMaps, static_cast<double>(++maps_done) / maps_total); };
+  report_progress(ProgressStage::kReading, 0);
   for (size_t i = 0; i < outputs.size(); ++i) {
     const OutputRequest& output = outputs[i];
     console.out(format(msg::kAnalysing, midi_path.c_str()));
@@ -252,6 +259,10 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       result = analyse_midi(source, i == 0 ? static_cast<Console&>(recording) : console, &analysis);
     } else {
       recording.replay(console);
+    }
+    if (i == 0 && result.error == ConversionError::kNone) {
+      report_progress(ProgressStage::kReading, 1);
+      report_progress(ProgressStage::kMaps, 0);
     }
     AtomicFileTarget target(output.osu_path);
     if (result.error == ConversionError::kNone) {
@@ -266,12 +277,14 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
     console.out(format(msg::kCreated, output.osu_path.c_str()));
     keys |= result.keys_used;
     last = result;
+    map_done();
 
     int lowest_top = INT_MAX;  // the lowest target that topped out, in hundredths
     for (const ThinnedRequest& thinned : output.thinned) {
       if (output.stop_at_top && thinned.target_hundredths > lowest_top) {
         console.out(format(msg::kThinnedMapAboveTop, thinned.target_hundredths / 100.0));
         left_out.push_back(thinned.osu_path);
+        map_done();
         continue;
       }
       if (!plan) {
@@ -303,6 +316,7 @@ ConversionResult convert_midi_to_osu_files(const std::string& midi_path, const s
       console.out(format(msg::kThinnedMap, thinned.target_hundredths / 100.0, name.c_str(), chosen.rating.stars,
                          chosen.topped_out ? msg::kThinnedMapToppedOut : ""));
       if (chosen.topped_out) lowest_top = std::min(lowest_top, thinned.target_hundredths);
+      map_done();
     }
   }
   std::fclose(midi);
