@@ -37,9 +37,7 @@ constexpr double kProgressFromSeconds = 60.0;
 class Stopwatch {
  public:
   Stopwatch() : start_(std::chrono::steady_clock::now()) {}
-  double seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  }
+  double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
 
  private:
   std::chrono::steady_clock::time_point start_;
