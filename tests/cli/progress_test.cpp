@@ -12,6 +12,7 @@
 #include "audio/soundfont_locator.h"
 #include "cli/command_line.h"
 #include "common/console.h"
+#include "common/file_io.h"
 #include "support/harness.h"
 #include "support/smf_builder.h"
 
@@ -41,6 +42,10 @@ test::Bytes tune(int seconds) {
     smf.note_on(i == 0 ? 0 : 20, 0, 60 + i % 2 * 7, 100).note_off(220, 0, 60 + i % 2 * 7);
   return smf.end_of_track().bytes();
 }
+
+// A file of the test's folder as a user names it, with the platform's own
+// separator (a Windows base name stops at the last backslash).
+std::string path_in(const test::TempDir& dir, const std::string& name) { return join_path(dir.path(), name); }
 
 int run(const std::vector<std::string>& args, CaptureConsole* console) {
   std::vector<std::string> all = {"onpu"};
@@ -72,7 +77,7 @@ void expect_stages_in_order(const std::vector<Report>& reports, const std::vecto
 TEST(Progress, MapsAreCountedOneByOneAfterTheFileIsReadAndTheConsoleIsUnchanged) {
   test::TempDir dir;
   test::write_file(dir.file("tune.mid"), tune(8));
-  const std::vector<std::string> args = {dir.file("tune.mid"), "--stars", "1,1.5", "--out", dir.path()};
+  const std::vector<std::string> args = {path_in(dir, "tune.mid"), "--stars", "1,1.5", "--out", dir.path()};
   CaptureConsole plain;
   ASSERT_EQ(run(args, &plain), 0) << plain.err_text;
 
@@ -93,7 +98,7 @@ TEST(Progress, ADamagedFileStopsWhileItIsRead) {
   Recorder recorder;
   // (Without --set: a set looks for its SoundFont before it reads the file,
   // and a build without audio refuses one at once.)
-  EXPECT_EQ(run({dir.file("bad.mid"), "--out", dir.path()}, &console), 1);
+  EXPECT_EQ(run({path_in(dir, "bad.mid"), "--out", dir.path()}, &console), 1);
   const std::vector<Report> expected = {{ProgressStage::kReading, 0.0}};
   EXPECT_EQ(recorder.reports, expected);
 }
@@ -107,7 +112,7 @@ TEST(Progress, ASetPassesEveryStageFromZeroToOne) {
   test::write_file(dir.file("tune.mid"), tune(40));
   CaptureConsole console;
   Recorder recorder;
-  ASSERT_EQ(run({dir.file("tune.mid"), "--set", "--out", dir.path()}, &console), 0) << console.err_text;
+  ASSERT_EQ(run({path_in(dir, "tune.mid"), "--set", "--out", dir.path()}, &console), 0) << console.err_text;
   expect_stages_in_order(recorder.reports, {ProgressStage::kReading, ProgressStage::kMaps, ProgressStage::kRender,
                                             ProgressStage::kMp3, ProgressStage::kArchive});
   size_t mp3_reports = 0;
