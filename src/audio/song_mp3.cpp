@@ -39,10 +39,11 @@ bool write_bytes(std::FILE* out, const uint8_t* data, size_t size) {
   return size == 0 || std::fwrite(data, 1, size, out) == size;
 }
 
-// Feeds sample frames [from, to) of the samples file to `encoder` and writes
-// what it gives out to `out`.
 // Told each time a stretch of frames has been encoded.
 using EncodedFrames = std::function<void(size_t frames)>;
+
+// Feeds sample frames [from, to) of the samples file to `encoder` and writes
+// what it gives out to `out`.
 
 bool encode_range(const std::string& samples_path, size_t channels, size_t from, size_t to, float gain,
                   Mp3Encoder& encoder, AtomicOutputFile& out, const EncodedFrames& encoded, std::string* error) {
