@@ -36,13 +36,9 @@ struct Resolution {
   int largest_change;
   std::vector<double> kernel;
 };
-const Resolution kFine{10.0, 0.012, 34, 5, {1.0, 0.7, 0.4, 0.15}};  // 1.012^34 = 1.5; 6 %
-const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};    // 4.8 %
+const Resolution kFine{10.0, 0.012, 34, 12, {1.0, 0.7, 0.4, 0.15}};  // 1.012^34 = 1.5; 15 %
+const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};     // 4.8 %
 
-// A change of period costs kChangeCost times the square of the change in
-// log period (6 % costs 1.4 onsets of average accent), so that the program
-// follows rubato but does not drift to another metrical level.
-constexpr double kChangeCost = 400.0;
 // Beyond its free deviation (Freedom below) from the period tracked, a period
 // costs more with every beat.
 constexpr double kDeviationCost = 30.0;
@@ -50,16 +46,22 @@ constexpr double kDeviationCost = 30.0;
 // one beat's share (kBaselineWeight of the accent a beat spans), is taken off.
 constexpr double kBaselineMs = 1500.0;
 constexpr double kBaselineWeight = 2.0;
-// How far a beat may stray from the period tracked, and how much the accent
+// How far a beat may stray from the period tracked, how much the accent
 // halfway between two beats counts against them (so that of a beat and its
-// off-beat, the stronger wins). Levels are compared freely; the beats are
-// tracked in a time where the tempo curve is flat, so near it.
+// off-beat, the stronger wins), and what a change of period costs: that
+// times the square of the change in log period. Levels are compared freely
+// but with stiff periods (a change of 6 % costs 1.4 onsets of average
+// accent), so that a level is not left for another; the beats are followed
+// in a time where the tempo curve is flat, so near it, but from beat to beat
+// as freely as a pianist's rubato moves them (6 % costs less than a tenth
+// of an onset).
 struct Freedom {
   double free_deviation;
   double between_weight;
+  double change_cost;
 };
-constexpr Freedom kComparing{0.262, 0.0};  // 30 %
-constexpr Freedom kFollowing{0.15, 0.15};  // 16 %
+constexpr Freedom kComparing{0.262, 0.0, 400.0};  // 30 %
+constexpr Freedom kFollowing{0.15, 0.15, 25.0};   // 16 %
 // A silence longer than this many periods (and 4 s) splits the tracking; the
 // beats across it are spread evenly.
 constexpr double kSplittingRestPeriods = 5.0;
@@ -137,7 +139,7 @@ ONPU_NUMERIC_KERNEL std::vector<double> track_segment(const std::vector<Onset>& 
   std::vector<double> cost_by_offset(static_cast<size_t>(span_k));  // of the change j - largest_change
   for (int j = 0; j < span_k; ++j) {
     const double change = res.period_step * (j - reach_k);
-    cost_by_offset[static_cast<size_t>(j)] = kChangeCost * change * change;
+    cost_by_offset[static_cast<size_t>(j)] = freedom.change_cost * change * change;
   }
   const int ring = period_frames.back() + 1;
   std::vector<double> score(static_cast<size_t>(ring) * row, none);

@@ -135,7 +135,7 @@ TEST(BeatTracker, TheSameNotesGiveTheSameBeatsToTheBitOnEveryPlatform) {
       mix(bits);
     }
   }
-  EXPECT_EQ(digest, 15045025507492393048ull);
+  EXPECT_EQ(digest, 12444768250338744958ull);
 }
 
 TEST(BeatTracker, TooFewOnsetsGiveNoBeats) {
@@ -282,7 +282,7 @@ TEST(BeatTracker, FollowsRealPianists) {
   std::printf("right level %d of %zu, median beat F %.3f, median bar F %.3f\n", right_level, pieces.size(),
               median_of(beat_f), median_of(bar_f));
   EXPECT_GE(right_level, 33);
-  EXPECT_GE(median_of(beat_f), 0.60);
+  EXPECT_GE(median_of(beat_f), 0.63);
   EXPECT_GE(median_of(bar_f), 0.40);
 }
 
