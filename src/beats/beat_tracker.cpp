@@ -280,6 +280,42 @@ const std::vector<PerformedNote>& in_time_order(const std::vector<PerformedNote>
   return *ordered;
 }
 
+// The phase of the beats: a player counts where the bass sounds. Where
+// chords strike between the bass notes (a stride or an off-beat
+// accompaniment, syncopated upper voices), the accents may draw the beats
+// onto the off-beats. The beats move half a beat when the off-beats hold
+// more bass than the beats do, by kOffBeatBassMargin.
+constexpr double kPhaseWindowMs = 50.0;
+constexpr double kOffBeatBassMargin = 1.03;
+
+// The mean over beats of the most bass (Onset::bass) an onset within
+// kPhaseWindowMs of the beat has.
+double bass_at(const std::vector<Onset>& onsets, const std::vector<double>& beats) {
+  if (beats.empty()) return 0;
+  double sum = 0;
+  size_t j = 0;
+  for (double b : beats) {
+    while (j < onsets.size() && onsets[j].time_ms < b - kPhaseWindowMs) ++j;
+    double most = 0;
+    for (size_t i = j; i < onsets.size() && onsets[i].time_ms <= b + kPhaseWindowMs; ++i)
+      most = std::max(most, onsets[i].bass);
+    sum += most;
+  }
+  return sum / static_cast<double>(beats.size());
+}
+
+// The beats halfway between beats (and half a beat after the last), on the
+// onsets there, when they hold more bass than the beats.
+void follow_the_bass(const std::vector<Onset>& onsets, std::vector<double>* beats) {
+  if (beats->size() < 2) return;
+  std::vector<double> off;
+  for (size_t k = 1; k < beats->size(); ++k) off.push_back(((*beats)[k - 1] + (*beats)[k]) / 2);
+  off.push_back(beats->back() + (beats->back() - (*beats)[beats->size() - 2]) / 2);
+  if (bass_at(onsets, off) <= kOffBeatBassMargin * bass_at(onsets, *beats)) return;
+  snap_to_onsets(onsets, &off);
+  beats->swap(off);
+}
+
 }  // namespace
 
 std::vector<BeatLevel> candidate_beat_levels(const std::vector<PerformedNote>& given) {
@@ -321,6 +357,7 @@ InferredBeats infer_beats(const std::vector<PerformedNote>& given) {
   result.beats_ms = track_beats(warped, reference, kFine, kFollowing);
   for (double& b : result.beats_ms) b = warp.real(b);
   snap_to_onsets(onsets, &result.beats_ms);
+  follow_the_bass(onsets, &result.beats_ms);
   if (result.beats_ms.size() < 2) return result;
 
   const BarLines bars = find_bar_lines(notes, onsets, result.beats_ms);

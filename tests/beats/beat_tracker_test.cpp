@@ -112,6 +112,24 @@ TEST(BeatTracker, NotesOutOfOrderGiveTheSameBeats) {
   EXPECT_EQ(in_order.bar_starts, shuffled.bar_starts);
 }
 
+TEST(BeatTracker, BeatsFallOnTheBassWhereLouderChordsStrikeBetween) {
+  // An off-beat accompaniment, as in a march or a stride: a short bass note
+  // on each beat of 600 ms (a little early or late), a loud, held chord
+  // halfway between. A listener counts the bass.
+  std::vector<PerformedNote> notes;
+  for (int beat = 0; beat < 48; ++beat) {
+    const int t = 1000 + beat * 600 + ((beat * 7) % 5 - 2) * 6;
+    notes.push_back({t, t + 120, static_cast<uint8_t>(beat % 2 == 0 ? 36 : 43), 70});
+    for (uint8_t key : {60, 64, 67, 72}) notes.push_back({t + 300, t + 560, key, 100});
+  }
+  std::vector<double> bass;
+  for (const PerformedNote& n : notes) {
+    if (n.key < 48) bass.push_back(n.time_ms);
+  }
+  const InferredBeats found = infer_beats(notes);
+  EXPECT_GE(test::beat_f_measure(bass, found.beats_ms), 0.9);
+}
+
 // The beats decide the timing of a map, which must be the same file on Linux
 // and on Windows: the tracker's arithmetic rounds alike everywhere (no fused
 // multiply-adds, common/exact_math). The digest of the beats' bits, the bar
