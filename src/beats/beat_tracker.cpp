@@ -284,9 +284,8 @@ const std::vector<PerformedNote>& in_time_order(const std::vector<PerformedNote>
 // chords strike between the bass notes (a stride or an off-beat
 // accompaniment, syncopated upper voices), the accents may draw the beats
 // onto the off-beats. The beats move half a beat when the off-beats hold
-// more bass than the beats do, by kOffBeatBassMargin.
+// more bass than the beats do.
 constexpr double kPhaseWindowMs = 50.0;
-constexpr double kOffBeatBassMargin = 1.03;
 
 // The mean over beats of the most bass (Onset::bass) an onset within
 // kPhaseWindowMs of the beat has.
@@ -311,7 +310,7 @@ void follow_the_bass(const std::vector<Onset>& onsets, std::vector<double>* beat
   std::vector<double> off;
   for (size_t k = 1; k < beats->size(); ++k) off.push_back(((*beats)[k - 1] + (*beats)[k]) / 2);
   off.push_back(beats->back() + (beats->back() - (*beats)[beats->size() - 2]) / 2);
-  if (bass_at(onsets, off) <= kOffBeatBassMargin * bass_at(onsets, *beats)) return;
+  if (bass_at(onsets, off) <= bass_at(onsets, *beats)) return;
   snap_to_onsets(onsets, &off);
   beats->swap(off);
 }
