@@ -24,7 +24,7 @@ struct TickedNote {
 
 }  // namespace
 
-bool read_performed_song(const ByteSource& source, PerformedSong* song) {
+bool read_performed_song(const ByteSource& source, PerformedSong* song, size_t most_notes) {
   MidiHeader header;
   uint64_t first_chunk = 0;
   if (!read_midi_header(source, &header, &first_chunk)) return false;
@@ -53,6 +53,7 @@ bool read_performed_song(const ByteSource& source, PerformedSong* song) {
       if (event.kind == EventKind::kNoteOn) {
         release(slot, event.tick);
         if (event.data2 == 0) continue;
+        if (notes.size() >= most_notes) return false;
         sounding[slot] = notes.size();
         notes.push_back({event.tick, event.tick, t, static_cast<uint8_t>(event.data1 & 0x7F), event.data2});
       } else if (event.kind == EventKind::kChannel && (event.status & 0xF0) == 0x80) {

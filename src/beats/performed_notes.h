@@ -3,6 +3,7 @@
 // time in the file's own tempo map and its release.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,7 +21,8 @@ struct PerformedSong {
 
 // Reads the file in source. False, with song untouched past what was read,
 // when the file is not a readable Standard MIDI File (no header, a damaged
-// chunk, a file that ends inside an event).
-bool read_performed_song(const ByteSource& source, PerformedSong* song);
+// chunk, a file that ends inside an event), or when it holds more than
+// most_notes sounding notes (memory stays bounded by them).
+bool read_performed_song(const ByteSource& source, PerformedSong* song, size_t most_notes = SIZE_MAX);
 
 }  // namespace onpu

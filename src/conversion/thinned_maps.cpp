@@ -8,6 +8,7 @@
 #include "beatmap/preview_time.h"
 #include "beats/beat_tracker.h"
 #include "beats/performance_check.h"
+#include "beats/performed_notes.h"
 #include "common/console.h"
 #include "conversion/base_name.h"
 #include "difficulty/bands.h"
@@ -62,18 +63,25 @@ bool grid_fits_notes(const MidiAnalysis& analysis, const std::vector<TimedNote>&
   return file_grid_fits(ticks, analysis.header.division);
 }
 
-// The beats a player followed through the notes (every one, in time order,
-// with its release), into plan, and the moments placed on them.
-void infer_timing(const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
+// The beats a player followed, into plan, and the moments placed on them.
+// The tracker hears every note the player struck, the soft ones too (a
+// pianissimo passage may lie wholly below the hit objects' velocity); when
+// the file cannot be read whole that way (a damaged track the conversion
+// reads around) or holds more notes than a performance, it hears the notes
+// of the hit objects (every one, in time order, with its release).
+void infer_timing(const ByteSource& source, const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
                   const std::vector<HeldNote>& releases, MomentPlan* plan) {
-  std::vector<PerformedNote> performed;
-  performed.reserve(notes.size());
-  for (size_t i = 0; i < notes.size(); ++i) {
-    const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
-    performed.push_back(
-        PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key, notes[i].velocity});
+  PerformedSong song;
+  if (!read_performed_song(source, &song, kMostPerformedNotes)) {
+    song.notes.clear();
+    song.notes.reserve(notes.size());
+    for (size_t i = 0; i < notes.size(); ++i) {
+      const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
+      song.notes.push_back(
+          PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key, notes[i].velocity});
+    }
   }
-  const InferredBeats beats = infer_beats(performed);
+  const InferredBeats beats = infer_beats(song.notes);
   if (beats.beats_ms.size() < 2) return;
   plan->inferred = true;
   plan->timing = beat_timing_lines(beats.beats_ms, beats.bar_starts);
@@ -120,7 +128,7 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
     const uint64_t release = held[first_top + i].release_tick;
     if (release > moment.top.tick) moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(release));
   }
-  if (performance) infer_timing(analysis, notes, held, plan);
+  if (performance) infer_timing(source, analysis, notes, held, plan);
   plan->order = admission_order(plan->moments, &plan->cover_count);
   return true;
 }

@@ -116,6 +116,14 @@ TEST(PerformanceCheck, RecordingsOfAPlayerAreInferred) {
       EXPECT_FALSE(fit.fits) << fit.on_grid << " on the grid, " << fit.off_grid << " off it, of " << fit.onsets;
     }
   }
+  // A file of more notes than asked for is not read whole: memory stays
+  // bounded by them.
+  const std::vector<PerformedNote> notes = test::synthetic_performance(test::PerformanceKind::kSteady, 2).notes;
+  const test::Bytes file = recorded_file(notes, 480, 500000);
+  MemorySource source(file.data(), file.size());
+  PerformedSong song;
+  EXPECT_TRUE(read_performed_song(source, &song, notes.size()));
+  EXPECT_FALSE(read_performed_song(source, &song, notes.size() - 1));
 }
 
 TEST(PerformanceCheck, TooLittleToJudgeByKeepsTheGrid) {
