@@ -435,8 +435,8 @@ TEST(ThinnedMaps, PerformancesGetTimingPointsThatFollowThePlayer) {
     bool mostly_soft;  // four notes in five below the hit objects' velocity, heard by the tracker all the same
   };
   const Case cases[] = {
-      {test::PerformanceKind::kSteady, 0.9, 0.9, false},     {test::PerformanceKind::kRitardando, 0.8, 0.5, false},
-      {test::PerformanceKind::kWaltz, 0.9, 0.8, false},      {test::PerformanceKind::kPickup, 0.9, 0.8, false},
+      {test::PerformanceKind::kSteady, 0.9, 0.9, false},    {test::PerformanceKind::kRitardando, 0.8, 0.5, false},
+      {test::PerformanceKind::kWaltz, 0.9, 0.8, false},     {test::PerformanceKind::kPickup, 0.9, 0.8, false},
       {test::PerformanceKind::kRitardando, 0.8, 0.5, true},
   };
   for (const Case& c : cases) {
