@@ -44,7 +44,6 @@ using EncodedFrames = std::function<void(size_t frames)>;
 
 // Feeds sample frames [from, to) of the samples file to `encoder` and writes
 // what it gives out to `out`.
-
 bool encode_range(const std::string& samples_path, size_t channels, size_t from, size_t to, float gain,
                   Mp3Encoder& encoder, AtomicOutputFile& out, const EncodedFrames& encoded, std::string* error) {
   FilePtr in = open_for_reading(samples_path);

@@ -63,25 +63,24 @@ bool grid_fits_notes(const MidiAnalysis& analysis, const std::vector<TimedNote>&
   return file_grid_fits(ticks, analysis.header.division);
 }
 
-// The beats a player followed, into plan, and the moments placed on them.
-// The tracker hears every note the player struck, the soft ones too (a
-// pianissimo passage may lie wholly below the hit objects' velocity); when
-// the file cannot be read whole that way (a damaged track the conversion
-// reads around) or holds more notes than a performance, it hears the notes
-// of the hit objects (every one, in time order, with its release).
-void infer_timing(const ByteSource& source, const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
-                  const std::vector<HeldNote>& releases, MomentPlan* plan) {
-  PerformedSong song;
-  if (!read_performed_song(source, &song, kMostPerformedNotes)) {
-    song.notes.clear();
-    song.notes.reserve(notes.size());
-    for (size_t i = 0; i < notes.size(); ++i) {
-      const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
-      song.notes.push_back(
-          PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key, notes[i].velocity});
-    }
+// The notes of the hit objects (every one, in time order, with its release)
+// as the tracker reads them.
+std::vector<PerformedNote> performed_hit_notes(const MidiAnalysis& analysis, const std::vector<TimedNote>& notes,
+                                               const std::vector<HeldNote>& releases) {
+  std::vector<PerformedNote> performed;
+  performed.reserve(notes.size());
+  for (size_t i = 0; i < notes.size(); ++i) {
+    const int32_t end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(releases[i].release_tick));
+    performed.push_back(
+        PerformedNote{notes[i].time_ms, std::max(end_ms, notes[i].time_ms), notes[i].key, notes[i].velocity});
   }
-  const InferredBeats beats = infer_beats(song.notes);
+  return performed;
+}
+
+// The beats a player followed through the notes (in time order), into plan,
+// and the moments placed on them.
+void infer_timing(const std::vector<PerformedNote>& notes, MomentPlan* plan) {
+  const InferredBeats beats = infer_beats(notes);
   if (beats.beats_ms.size() < 2) return;
   plan->inferred = true;
   plan->timing = beat_timing_lines(beats.beats_ms, beats.bar_starts);
@@ -110,11 +109,19 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
   }
   plan->moments = std::move(builder.moments());
 
-  // One more walk over the tracks gives the releases of the moments' top
-  // notes and, for a performance, of every note.
+  // The tracker hears every note the player struck, the soft ones too (a
+  // pianissimo passage may lie wholly below the hit objects' velocity). When
+  // the file cannot be read whole that way (a damaged track the conversion
+  // reads around) or holds more notes than a performance, it hears the hit
+  // objects' notes, released in the walk below.
   const bool performance = !many_notes && !grid_fits_notes(analysis, notes);
+  PerformedSong performed;
+  const bool hit_notes_only = performance && !read_performed_song(source, &performed, kMostPerformedNotes);
+
+  // One more walk over the tracks gives the releases of the moments' top
+  // notes and, where the tracker hears the hit objects' notes, of every note.
   std::vector<HeldNote> held;
-  if (performance) {
+  if (hit_notes_only) {
     held.reserve(notes.size() + plan->moments.size());
     for (const TimedNote& note : notes) held.push_back(HeldNote{note.tick, note.channel, note.key, 0});
   }
@@ -128,7 +135,8 @@ bool plan_moments(const ByteSource& source, const MidiAnalysis& analysis, Moment
     const uint64_t release = held[first_top + i].release_tick;
     if (release > moment.top.tick) moment.end_ms = seconds_to_ms(analysis.tempo_map.ticks_to_seconds(release));
   }
-  if (performance) infer_timing(source, analysis, notes, held, plan);
+  if (hit_notes_only) performed.notes = performed_hit_notes(analysis, notes, held);
+  if (performance) infer_timing(performed.notes, plan);
   plan->order = admission_order(plan->moments, &plan->cover_count);
   return true;
 }
