@@ -36,7 +36,7 @@ struct Resolution {
   int largest_change;
   std::vector<double> kernel;
 };
-const Resolution kFine{10.0, 0.012, 34, 12, {1.0, 0.7, 0.4, 0.15}};  // 1.012^34 = 1.5; 15 %
+const Resolution kFine{10.0, 0.012, 34, 16, {1.0, 0.7, 0.4, 0.15}};  // 1.012^34 = 1.5; 21 %
 const Resolution kCoarse{20.0, 0.024, 17, 2, {1.0, 0.55, 0.15}};     // 4.8 %
 
 // Beyond its free deviation (Freedom below) from the period tracked, a period
@@ -54,14 +54,17 @@ constexpr double kBaselineWeight = 2.0;
 // accent), so that a level is not left for another; the beats are followed
 // in a time where the tempo curve is flat, so near it, but from beat to beat
 // as freely as a pianist's rubato moves them (6 % costs less than a tenth
-// of an onset).
+// of an onset), and with little weight against the accent between them: in
+// a real performance the off-beats of running notes are often played as
+// loud as the beats, and a heavier weight lets a stretch of beats slip onto
+// them.
 struct Freedom {
   double free_deviation;
   double between_weight;
   double change_cost;
 };
 constexpr Freedom kComparing{0.262, 0.0, 400.0};  // 30 %
-constexpr Freedom kFollowing{0.15, 0.15, 25.0};   // 16 %
+constexpr Freedom kFollowing{0.17, 0.05, 20.0};   // 18.5 %
 // A silence longer than this many periods (and 4 s) splits the tracking; the
 // beats across it are spread evenly.
 constexpr double kSplittingRestPeriods = 5.0;
