@@ -140,6 +140,7 @@ class Placer {
   // left the object before (the first object goes where its pitch says).
   // A flexible jump may be a little shorter or longer than asked when that
   // keeps it clear of what is on screen or lets it go the melody's way.
+  // Of two places, the one that leaves the next move room wins.
   // In a run (taps close together) the moves keep on in a line, so that the
   // circles of the run stay clear of each other.
   Vec place_head(double distance, bool flexible, bool run, int key_step, int key, double start_ms) {
@@ -180,6 +181,8 @@ class Placer {
         // without it needs no look.
         if (found && score >= best_score) continue;
         score += crowd_penalty(to, start_ms, 1);
+        if (found && score >= best_score) continue;
+        score += room_penalty(to, distance, start_ms);
         if (!found || score < best_score) {
           best_score = score;
           best_to = to;
@@ -284,6 +287,22 @@ class Placer {
     const double rim = std::min(std::min(p.x - kLeft, kRight - p.x), std::min(p.y - kTop, kBottom - p.y));
     if (rim < 24.0) penalty += 0.2;
     return penalty;
+  }
+
+  // A place from which the next move, if as long as this one, can only
+  // leave the playfield or land on what is still on screen (the object
+  // before this one, or older) traps the object after it: a rising line
+  // driven to the top edge beside a slider's head leaves the next note
+  // nowhere to go but onto that head. Fewer than three free ways out (of
+  // twelve directions) cost a little, none costs half a crowding.
+  double room_penalty(Vec p, double distance, double start_ms) const {
+    if (distance < 2.0 * radius_) return 0.0;
+    int free = 0;
+    for (int d = 0; d < kDirections; d += 2) {
+      const Vec q = add(p, times(kTable.unit[d], distance));
+      if (inside(q) && crowd_penalty(q, start_ms, 0) == 0.0 && ++free > 2) return 0.0;
+    }
+    return free == 0 ? 3.0 : 1.0;
   }
 
   // Landing on an object still on screen (other than the last `skip_last`

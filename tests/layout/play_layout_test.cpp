@@ -154,6 +154,25 @@ TEST(PlayLayout, MapsOfEveryBandKeepTheRulesOfPlay) {
         }
       }
       EXPECT_EQ(next_break, layout.breaks.size());
+      // Where notes are a beat or more apart, few circles land on an object
+      // still on screen other than the one just before them: no more than
+      // the easiest band's maps allow.
+      if (song.notes[1].time_ms - song.notes[0].time_ms >= song.notes[0].beat_ms) {
+        const double visible_ms = preempt_ms(style.approach_rate);
+        int crowded = 0;
+        for (size_t i = 2; i < layout.objects.size(); ++i) {
+          const PlayObject& object = layout.objects[i];
+          for (size_t j = i - 1; j-- > 0;) {
+            const PlayObject& other = layout.objects[j];
+            if (std::max<double>(other.time_ms, other.end_time_ms) < object.time_ms - visible_ms) continue;
+            if (std::hypot(object.x - other.x, object.y - other.y) < 2 * radius - 6.0) {
+              ++crowded;
+              break;
+            }
+          }
+        }
+        EXPECT_LE(crowded, 0.03 * static_cast<double>(layout.objects.size()));
+      }
       ASSERT_GT(pitch_moves, 20);
       if (song.melody_rules) {
         EXPECT_GE(static_cast<double>(pitch_agree) / pitch_moves, 0.75);
