@@ -39,6 +39,21 @@ def annotated_pairs(folder):
                 break
 
 
+SECTION_SPREAD = 1.7
+
+
+def annotated_spread(annotated, stretch=30.0):
+    """The slowest 30 s stretch's median annotated beat over the fastest's."""
+    medians = []
+    start = annotated[0] if annotated else 0.0
+    while annotated and start < annotated[-1]:
+        gaps = sorted(b - a for a, b in zip(annotated, annotated[1:]) if start <= a < start + stretch)
+        if len(gaps) >= 5:
+            medians.append(gaps[len(gaps) // 2])
+        start += stretch
+    return max(medians) / min(medians) if medians and min(medians) > 0 else 1.0
+
+
 def score_annotated(build, folder, evaluator):
     rows = []
     total_seconds = total_minutes = 0.0
@@ -70,7 +85,7 @@ def score_annotated(build, folder, evaluator):
                      if annotated else 0.0)
             total_seconds += seconds
             total_minutes += minutes
-            rows.append((os.path.basename(midi), beat_f, down_f, fits, level))
+            rows.append((os.path.basename(midi), beat_f, down_f, fits, level, annotated_spread(annotated)))
             print("%-40s beat %.3f  downbeat %.3f  beats found/annotated %.2f  %s"
                   % (os.path.basename(midi)[:40], beat_f, down_f, level, "grid kept" if fits else "inferred"))
     if not rows:
@@ -86,6 +101,14 @@ def score_annotated(build, folder, evaluator):
           % (len(rows), median([r[1] for r in rows]), median([r[2] for r in rows]), kept, len(rows) - kept))
     print("right level (beats found within 15 %% of those annotated): %d of %d"
           % (sum(1 for r in rows if 0.85 <= r[4] <= 1.15), len(rows)))
+    # A tracker that keeps one level cannot match annotations that change
+    # level or tempo by nearly an octave between sections: counted apart.
+    changing = [r for r in rows if r[5] > SECTION_SPREAD]
+    steady = [r for r in rows if r[5] <= SECTION_SPREAD]
+    print("  of which where the annotated beat changes less than %.1f times between 30 s stretches: %d of %d;"
+          " where it changes more: %d of %d" % (SECTION_SPREAD, sum(1 for r in steady if 0.85 <= r[4] <= 1.15),
+                                                 len(steady), sum(1 for r in changing if 0.85 <= r[4] <= 1.15),
+                                                 len(changing)))
     if total_minutes > 0:
         print("tracking: %.4f s per minute of music" % (total_seconds / total_minutes))
 
