@@ -23,13 +23,13 @@ struct Gathering {
   double weight = 0;
   int32_t first_ms = 0;
   int32_t last_ms = 0;
-  int32_t longest_hold_ms = 0;
+  int64_t longest_hold_ms = 0;
   double chroma[12] = {0};
 };
 
 double note_hold_seconds(const PerformedNote& n) {
-  const int32_t hold = n.end_ms > n.time_ms ? n.end_ms - n.time_ms : 0;
-  return std::min(hold, 4000) / 1000.0;
+  const int64_t hold = std::max<int64_t>(0, int64_t{n.end_ms} - n.time_ms);
+  return static_cast<double>(std::min<int64_t>(hold, 4000)) / 1000.0;
 }
 
 }  // namespace
@@ -50,8 +50,8 @@ std::vector<Onset> gather_onsets(const std::vector<PerformedNote>& input) {
   for (uint32_t index : order) {
     const PerformedNote& n = input[index];
     if (n.velocity == 0) continue;
-    const bool joins = !gathered.empty() && n.time_ms - gathered.back().last_ms < kOnsetGapMs &&
-                       n.time_ms - gathered.back().first_ms < kOnsetSpanMs;
+    const bool joins = !gathered.empty() && int64_t{n.time_ms} - gathered.back().last_ms < kOnsetGapMs &&
+                       int64_t{n.time_ms} - gathered.back().first_ms < kOnsetSpanMs;
     if (!joins) {
       gathered.emplace_back();
       onsets.emplace_back();
@@ -64,7 +64,7 @@ std::vector<Onset> gather_onsets(const std::vector<PerformedNote>& input) {
     g.weighted_time += v * v * n.time_ms;
     g.weight += v * v;
     g.last_ms = n.time_ms;
-    g.longest_hold_ms = std::max(g.longest_hold_ms, n.end_ms - n.time_ms);
+    g.longest_hold_ms = std::max(g.longest_hold_ms, int64_t{n.end_ms} - n.time_ms);
     g.chroma[n.key % 12] += v * (0.25 + note_hold_seconds(n));
     o.loudness = std::max(o.loudness, v);
     o.lowest_key = std::min(o.lowest_key, n.key);
@@ -76,7 +76,7 @@ std::vector<Onset> gather_onsets(const std::vector<PerformedNote>& input) {
     Onset& o = onsets[i];
     o.time_ms = gathered[i].weighted_time / gathered[i].weight;
     o.chord = clamp01((o.note_count - 1) / 3.0);
-    o.length = std::sqrt(clamp01(gathered[i].longest_hold_ms / 1000.0));
+    o.length = std::sqrt(clamp01(static_cast<double>(gathered[i].longest_hold_ms) / 1000.0));
   }
 
   // The bass: the lowest key around each onset, from a sliding minimum (a
@@ -129,7 +129,7 @@ PitchClassSpan pitch_classes_between(const std::vector<PerformedNote>& notes, do
   auto first = std::partition_point(notes.begin(), notes.end(),
                                     [from_ms](const PerformedNote& n) { return n.time_ms < from_ms; });
   for (auto it = first; it != notes.end() && it->time_ms < to_ms; ++it) {
-    const double end = std::min<double>(std::max(it->end_ms, it->time_ms + 50), to_ms);
+    const double end = std::min(std::max<double>(it->end_ms, it->time_ms + 50.0), to_ms);
     span.weight[it->key % 12] += (it->velocity / 127.0) * (end - it->time_ms + 50.0) / 1000.0;
   }
   return span;

@@ -228,6 +228,30 @@ TEST(BeatTracker, SilencesAndSpansBeyondAPlayersAreNotFilledWithBeats) {
   }
 }
 
+TEST(BeatTracker, PhrasesAtTheEdgesOfTimeAreTracked) {
+  // A phrase whose last note starts at the last millisecond a time holds (a
+  // file whose notes lie weeks in: its times stop there, releases and all),
+  // and one before zero whose bass is held past its end. The sanitizers'
+  // build checks that no time overflows on the way.
+  const auto at = [](int64_t t) { return static_cast<int32_t>(std::clamp<int64_t>(t, INT32_MIN, INT32_MAX)); };
+  for (const int64_t start : {int64_t{INT32_MAX} - 23 * 600 - 300, int64_t{INT32_MIN} + 1000}) {
+    std::vector<PerformedNote> notes;
+    for (int beat = 0; beat < 24; ++beat) {
+      const int64_t t = start + beat * 600;
+      notes.push_back({at(t), INT32_MAX, static_cast<uint8_t>(beat % 4 == 0 ? 36 : 48), static_cast<uint8_t>(90)});
+      notes.push_back({at(t + 300), at(t + 580), 74, 60});
+    }
+    const InferredBeats found = infer_beats(notes);
+    SCOPED_TRACE(start);
+    EXPECT_GE(found.beats_ms.size(), 10u);  // 14 s of beats, in quarters or halves
+    EXPECT_TRUE(std::is_sorted(found.beats_ms.begin(), found.beats_ms.end()));
+    for (double b : found.beats_ms) {
+      EXPECT_GE(b, static_cast<double>(start) - 600);
+      EXPECT_LE(b, static_cast<double>(start) + 24 * 600);
+    }
+  }
+}
+
 // Real pianists on a recording piano, with their beats and bar lines
 // annotated by hand (the shared corpus's asap-tune: one performance of each
 // of 60 pieces, Bach to Scriabin). Each piece shows the beats found against
